@@ -1,0 +1,37 @@
+// Console messages: the program's only output, converted for the console and written to
+// standard output. console_posix.cpp and console_win.cpp supply the OS part.
+#ifndef VARDEK_DRIVER_CONSOLE_H_
+#define VARDEK_DRIVER_CONSOLE_H_
+
+#include <cstddef>
+#include <string>
+
+// The platform's conversion from the program's text encoding to the console's; same length.
+std::string ToConsoleText(const std::string& text);
+// Whether standard output is a character device (a console or terminal).
+bool StdoutIsCharacterDevice();
+// Writes bytes to standard output as they are; a failure is not reported.
+void WriteStdout(const char* data, std::size_t size);
+
+class Console {
+ public:
+  Console();
+  ~Console();  // writes out what is still buffered
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Writes the text and CR LF. A console sees each message at once; a file or pipe receives
+  // 128-byte blocks and the rest at the end of the run.
+  void WriteMessage(const std::string& text);
+  void Flush();
+
+ private:
+  void Append(const char* data, std::size_t size);
+
+  static constexpr std::size_t kBlock = 128;
+  char buffer_[kBlock];
+  std::size_t used_ = 0;
+  bool interactive_;
+};
+
+#endif  // VARDEK_DRIVER_CONSOLE_H_

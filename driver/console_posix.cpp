@@ -1,0 +1,19 @@
+// Console output on POSIX: UTF-8 is this platform's text encoding and goes out unchanged.
+#include <errno.h>
+#include <unistd.h>
+
+#include "driver/console.h"
+
+std::string ToConsoleText(const std::string& text) { return text; }
+
+bool StdoutIsCharacterDevice() { return isatty(STDOUT_FILENO) == 1; }
+
+void WriteStdout(const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(STDOUT_FILENO, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}

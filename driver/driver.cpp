@@ -1,0 +1,59 @@
+// The driver: reads the command line, shows the usage text or runs the upload.
+#include "driver/driver.h"
+
+#include <cstdlib>
+
+#include "driver/command_line.h"
+#include "upload/control.h"
+
+const char kUsageText[] =
+    "\r\n"
+    "Бесплатная утилита для помещения файлов на ftp в пассивном режиме\r\n"
+    "vardek 1.0, (c) 2026 разработчики vardek\r\n"
+    "\r\n"
+    "Командная строка: vardek file server login password path\r\n"
+    "\r\n"
+    "В конце строки можно добавить параметры:\r\n"
+    "\"/s\" - обрабатывать подкаталоги\r\n"
+    "\"/c\" - создавать на сервере отсутствующие подкаталоги\r\n"
+    "\"/t\" - копировать на сервер только сегодняшние файлы\r\n"
+    "\r\n"
+    "Пример: vardek c:\\work\\*.html ftp.example.com root p3#W7x /pub/html/site /s /t";
+
+namespace {
+
+// VARDEK_TIMEOUT (seconds) shortens both waits of a connection, for tests and impatient scripts.
+void ApplyTimeoutOverride(TSocket& connection) {
+  const char* value = std::getenv("VARDEK_TIMEOUT");
+  if (value == nullptr || *value == '\0') return;
+  char* end = nullptr;
+  long seconds = std::strtol(value, &end, 10);
+  if (*end != '\0' || seconds < 1 || seconds > 86400) return;
+  connection.ReadTimeout = static_cast<int>(seconds);
+  connection.WriteTimeout = static_cast<int>(seconds);
+}
+
+}  // namespace
+
+void RunDriver(RunState& run, const std::vector<std::string>& parameters) {
+  CommandLine line;
+  if (!ParseCommandLine(parameters, &line)) {
+    run.WriteMessage(kUsageText);
+    run.ExitStatus = kExitUsage;
+    return;
+  }
+  run.ServerHost = line.ServerHost;
+  run.UserLogin = line.UserLogin;
+  run.UserPassword = line.UserPassword;
+  run.TodayOnly = line.TodayOnly;
+  run.Recurse = line.Recurse;
+  run.CreateDirs = line.CreateDirs;
+
+  run.DataConnection = std::make_unique<TSocket>();
+  run.ControlConnection = std::make_unique<TSocket>();
+  ApplyTimeoutOverride(*run.DataConnection);
+  ApplyTimeoutOverride(*run.ControlConnection);
+  RunUpload(run, line.LocalMask, line.RemotePath);
+  run.DataConnection.reset();
+  run.ControlConnection.reset();
+}

@@ -1,0 +1,18 @@
+// The process on Windows: parameters come from the command-line text, split as the console
+// runtime does.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "driver/command_line.h"
+#include "driver/process.h"
+
+void PrepareProcess() {}
+
+std::vector<std::string> ProcessParameters(int, char**) {
+  std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());
+  if (!parameters.empty()) parameters.erase(parameters.begin());
+  return parameters;
+}
+
+void EndProcess(int exit_status) { ExitProcess(static_cast<UINT>(exit_status)); }

@@ -1,0 +1,40 @@
+// The run-wide state: created by the driver, handed to every stage by reference.
+#ifndef VARDEK_DRIVER_RUN_STATE_H_
+#define VARDEK_DRIVER_RUN_STATE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/console.h"
+#include "net/socket.h"
+
+// Exit codes: the stage at which a run failed.
+enum ExitCode : std::int32_t {
+  kExitOk = 0,
+  kExitUsage = 1,
+  kExitConnection = 2,  // no control connection, or the login was refused
+  kExitDirectory = 3,   // a remote directory can be neither entered nor created
+  kExitPassive = 4,     // the server refused passive mode
+  kExitTransfer = 5,    // no data connection, or a file was not sent
+};
+
+struct RunState {
+  std::string ServerHost;
+  std::string UserLogin;
+  std::string UserPassword;
+  bool TodayOnly = false;
+  bool Recurse = false;
+  bool CreateDirs = false;
+  // Set by a failed file transfer; ends every file and directory loop of the walk.
+  bool TransferAborted = false;
+  // The process exit code; each reported failure overwrites it, nothing resets it.
+  std::int32_t ExitStatus = 0;
+  std::unique_ptr<TSocket> ControlConnection;
+  std::unique_ptr<TSocket> DataConnection;
+  Console console;
+
+  void WriteMessage(const std::string& text) { console.WriteMessage(text); }
+};
+
+#endif  // VARDEK_DRIVER_RUN_STATE_H_

@@ -1,0 +1,111 @@
+// TSocket's portable part: connecting, chunked sends and the buffered line reader.
+#include "net/socket.h"
+
+#include <algorithm>
+#include <cstring>
+
+TSocket::TSocket() { sockets::Startup(); }
+
+TSocket::~TSocket() {
+  Close();
+  sockets::Cleanup();
+}
+
+void TSocket::Close() {
+  if (Handle == sockets::kNoHandle) return;
+  sockets::ShutdownAndClose(Handle);
+  Handle = sockets::kNoHandle;
+}
+
+bool TSocket::IsDottedQuad(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+}
+
+bool TSocket::ResolveHost(const std::string& name, std::uint32_t* address) {
+  return sockets::LookupHost(name, address);
+}
+
+bool TSocket::Connect(const std::string& host, int port) {
+  std::uint32_t address = 0;
+  if (IsDottedQuad(host)) {
+    address = sockets::DottedAddress(host);
+  } else if (!ResolveHost(host, &address)) {
+    Close();
+    return false;
+  }
+  return ConnectAddress(address, port);
+}
+
+bool TSocket::ConnectAddress(std::uint32_t address, int port) {
+  // Bytes left from an earlier connection must never be handed out.
+  BufferCount = 0;
+  BufferPos = kNothingReceived;
+  Handle = sockets::OpenStream();
+  if (Handle == sockets::kNoHandle) return false;
+  PeerAddress.address = address;
+  PeerAddress.port = sockets::HostToNetwork(static_cast<std::uint16_t>(port & 0xFFFF));
+  if (sockets::ConnectTo(Handle, PeerAddress.address, PeerAddress.port)) return true;
+  Close();
+  return false;
+}
+
+bool TSocket::Send(const char* data, int length) {
+  if (Handle == sockets::kNoHandle || length <= 0) return false;
+  while (length > 0) {
+    int chunk = std::min(length, kBufferSize);
+    if (sockets::Wait(Handle, true, WriteTimeout) <= 0) return false;
+    // A partial send is a failure: the rest of the chunk is not retried.
+    if (sockets::SendOnce(Handle, data, chunk) != chunk) return false;
+    data += chunk;
+    length -= chunk;
+  }
+  return true;
+}
+
+bool TSocket::SendText(const std::string& text) {
+  return Send(text.data(), static_cast<int>(text.size()));
+}
+
+bool TSocket::WaitReadable() {
+  return Handle != sockets::kNoHandle && sockets::Wait(Handle, false, ReadTimeout) > 0;
+}
+
+int TSocket::Receive(char* buffer, int size) {
+  return WaitReadable() ? sockets::ReceiveOnce(Handle, buffer, size) : 0;
+}
+
+void TSocket::FillBuffer() {
+  std::memset(Buffer, 0, sizeof Buffer);
+  BufferCount = Receive(Buffer, kBufferSize);
+  BufferPos = 0;
+}
+
+bool TSocket::NextByte(std::uint8_t* byte) {
+  if (BufferPos >= BufferCount) FillBuffer();
+  if (BufferPos >= BufferCount) return false;
+  *byte = static_cast<std::uint8_t>(Buffer[BufferPos++]);
+  return true;
+}
+
+std::uint8_t TSocket::ReadByte() {
+  std::uint8_t byte = 0;
+  return NextByte(&byte) ? byte : 0;
+}
+
+std::string TSocket::ReadLine() {
+  char line[kMaxLine];
+  int count = 0;
+  std::uint8_t byte = 0;
+  while (count < kMaxLine && NextByte(&byte)) {
+    if (byte >= 32) {
+      line[count++] = static_cast<char>(byte);
+    } else if (count > 0) {
+      return std::string(line, count);
+    }
+  }
+  // An over-long line counts by its first kMaxLine bytes; the rest must not pose as a reply.
+  while (count == kMaxLine && NextByte(&byte) && byte >= 32) {
+  }
+  return std::string(line, count);
+}

@@ -1,0 +1,62 @@
+// TSocket: a blocking IPv4 TCP client connection with bounded waits, a 1024-byte receive buffer
+// and a line reader for FTP replies.
+#ifndef VARDEK_NET_SOCKET_H_
+#define VARDEK_NET_SOCKET_H_
+
+#include <cstdint>
+#include <string>
+
+#include "net/socket_os.h"
+
+class TSocket {
+ public:
+  static constexpr int kBufferSize = 1024;
+  static constexpr int kMaxLine = 4096;
+
+  TSocket();
+  ~TSocket();
+  TSocket(const TSocket&) = delete;
+  TSocket& operator=(const TSocket&) = delete;
+
+  // host is a dotted address or a host name.
+  bool Connect(const std::string& host, int port);
+  // address in network byte order, as PeerIPv4() gives it.
+  bool ConnectAddress(std::uint32_t address, int port);
+  void Close();
+  bool IsOpen() const { return Handle != sockets::kNoHandle; }
+  std::uint32_t PeerIPv4() const { return PeerAddress.address; }
+
+  bool Send(const char* data, int length);
+  bool SendText(const std::string& text);
+
+  bool WaitReadable();
+  int Receive(char* buffer, int size);
+  void FillBuffer();
+  // 0 when nothing more can be received; a received NUL byte is also 0.
+  std::uint8_t ReadByte();
+  // The next non-empty line: ends at any byte below 32, at a time-out, at the peer's close or at
+  // an error. Empty when nothing arrived. Beyond kMaxLine bytes the rest of the line is dropped.
+  std::string ReadLine();
+
+  static bool IsDottedQuad(const std::string& text);
+  static bool ResolveHost(const std::string& name, std::uint32_t* address);
+
+  int ReadTimeout = 900;
+  int WriteTimeout = 900;
+
+ private:
+  static constexpr int kNothingReceived = 2147483647;
+
+  bool NextByte(std::uint8_t* byte);
+
+  sockets::Handle Handle = sockets::kNoHandle;
+  struct {
+    std::uint32_t address = 0;  // network byte order
+    std::uint16_t port = 0;     // network byte order
+  } PeerAddress;
+  char Buffer[kBufferSize] = {};
+  int BufferCount = 0;
+  int BufferPos = kNothingReceived;  // index of the next byte to hand out
+};
+
+#endif  // VARDEK_NET_SOCKET_H_

@@ -1,0 +1,89 @@
+#include "net/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/loopback_peer.h"
+
+using Strings = std::vector<std::string>;
+using namespace std::string_literals;
+
+// Every line that ReadLine gives until the peer's close, and the empty line after it.
+static Strings ReadAllLines(const std::string& bytes) {
+  LoopbackPeer peer(bytes);
+  TSocket socket;
+  EXPECT_TRUE(socket.Connect("127.0.0.1", peer.port()));
+  Strings lines;
+  for (std::string line = socket.ReadLine(); !line.empty(); line = socket.ReadLine()) {
+    lines.push_back(line);
+  }
+  lines.push_back(socket.ReadLine());
+  return lines;
+}
+
+TEST(TSocket, ReadLineSplitsAtEveryControlByte) {
+  const std::string x4096(4096, 'x');
+  const struct {
+    std::string bytes;
+    Strings lines;
+  } cases[] = {
+      {"220 Ready\r\n331 Password\r\n", {"220 Ready", "331 Password", ""}},
+      {"230 a\tb\r\n", {"230 a", "b", ""}},
+      {"\r\n\n\0\r\n  lead\r\n   \r\n"s, {"  lead", "   ", ""}},
+      {"\xC0\xFF\x7F ok\r\n", {"\xC0\xFF\x7F ok", ""}},
+      {"no end of line", {"no end of line", ""}},
+      {x4096 + "\r\nnext\r\n", {x4096, "next", ""}},
+      {x4096 + "dropped\r\nnext\r\n", {x4096, "next", ""}},
+      {"", {""}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReadAllLines(c.bytes), c.lines) << c.bytes.substr(0, 40);
+}
+
+TEST(TSocket, ReadLineEndsAfterTheTimeOutOfASilentPeer) {
+  LoopbackPeer peer("partial", false);
+  TSocket socket;
+  socket.ReadTimeout = 1;
+  ASSERT_TRUE(socket.Connect("127.0.0.1", peer.port()));
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(socket.ReadLine(), "partial");
+  EXPECT_EQ(socket.ReadLine(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+TEST(TSocket, SendDeliversEveryChunkAndRefusesNothing) {
+  std::string data;
+  for (int i = 0; i < 2 * 1024 + 452; ++i) data.push_back(static_cast<char>(i * 7));
+  LoopbackPeer peer("");
+  TSocket socket;
+  EXPECT_FALSE(socket.SendText("x"));  // not connected
+  ASSERT_TRUE(socket.Connect("127.1", peer.port()));  // inet_addr's a.b form
+  EXPECT_FALSE(socket.Send(data.data(), 0));
+  EXPECT_FALSE(socket.SendText(""));
+  EXPECT_TRUE(socket.SendText(data));
+  socket.Close();
+  socket.Close();
+  EXPECT_FALSE(socket.IsOpen());
+  EXPECT_EQ(peer.Received(), data);
+}
+
+TEST(TSocket, ConnectFailsCleanly) {
+  int port;
+  { LoopbackPeer closed(""); port = closed.port(); }
+  TSocket socket;
+  EXPECT_FALSE(socket.Connect("127.0.0.1", port));
+  EXPECT_FALSE(socket.IsOpen());
+  EXPECT_EQ(socket.ReadLine(), "");
+  LoopbackPeer peer("220 hi\r\n");
+  EXPECT_TRUE(socket.Connect("localhost", peer.port()));
+  EXPECT_EQ(socket.ReadLine(), "220 hi");
+}
+
+TEST(TSocket, IsDottedQuadLooksOnlyAtTheCharacters) {
+  EXPECT_TRUE(TSocket::IsDottedQuad(""));
+  EXPECT_TRUE(TSocket::IsDottedQuad("10.0.0.1"));
+  EXPECT_TRUE(TSocket::IsDottedQuad("1.2.3"));
+  EXPECT_TRUE(TSocket::IsDottedQuad("999.1"));
+  EXPECT_FALSE(TSocket::IsDottedQuad("192. 168.1.2"));
+  EXPECT_FALSE(TSocket::IsDottedQuad("localhost"));
+}

@@ -1,0 +1,154 @@
+"""A scripted FTP server for the end-to-end tests.
+
+It listens on loopback, answers from a script over a small in-memory directory tree, opens a
+passive listener of its own, and records every command line and every byte of its data
+connections.
+
+A script maps a whole command line ("CWD /a") or a command word ("CWD") to its reply; the whole
+line wins. A reply is text whose lines go out with CR LF; the line CLOSE closes the control
+connection and SILENT stops answering. A list gives successive replies, its last one repeating.
+"greeting" is the reply to the connection and "DONE" the completion reply of a transfer; "DATA"
+may be "RESET n": the data connection is reset after n bytes. {p1} and {p2} stand for the port of
+the passive listener.
+"""
+import socket
+import struct
+import threading
+
+DEFAULTS = {
+    'greeting': '220 Ready',
+    'USER': '331 Password required',
+    'PASS': '230 Logged in',
+    'TYPE': '200 Type set to I',
+    'PASV': '227 Entering Passive Mode (127,0,0,1,{p1},{p2}).',
+    'STOR': '150 Opening data connection',
+    'DONE': '226 Transfer complete',
+}
+
+
+def resolve(cwd, path):
+    parts = [] if path.startswith('/') else cwd.strip('/').split('/')
+    for part in path.split('/'):
+        if part == '..':
+            parts = parts[:-1]
+        elif part not in ('', '.'):
+            parts.append(part)
+    return '/' + '/'.join(p for p in parts if p)
+
+
+class ScriptedServer:
+    def __init__(self, script=None, dirs=('/',), encoding='utf-8', port=0):
+        self.script = dict(DEFAULTS, **(script or {}))
+        self.dirs = set(dirs)
+        self.encoding = encoding
+        self.cwd = '/'
+        self.commands = []  # command lines as received
+        self.files = {}     # remote path -> bytes of its last STOR
+        self.data = []      # bytes of every data connection, in order
+        self.connections = 0
+        self.silent = False
+        self.used = {}
+        self.passive = None
+        self.listener = socket.create_server(('127.0.0.1', port))
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def close(self):
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)  # wakes a pending accept
+        except OSError:
+            pass
+        self.listener.close()
+        self.thread.join(5)
+
+    def _reply_for(self, key, line):
+        value = self.script.get(line, self.script.get(key))
+        if isinstance(value, list):
+            n = self.used.get(key, 0)
+            self.used[key] = n + 1
+            value = value[min(n, len(value) - 1)]
+        return value
+
+    def _serve(self):
+        try:
+            conn, _ = self.listener.accept()
+        except OSError:
+            return
+        self.connections += 1
+        with conn:
+            conn.settimeout(30)
+            self.conn = conn
+            reader = conn.makefile('rb')
+            if not self._send(self._reply_for('greeting', '')):
+                return
+            for raw in reader:
+                line = raw.rstrip(b'\r\n').decode(self.encoding, 'surrogateescape')
+                self.commands.append(line)
+                verb, _, arg = line.partition(' ')
+                if not self._send(self._answer(verb.upper(), arg, line)):
+                    return
+        self.listener.close()
+
+    def _send(self, reply):
+        """Sends a reply; False when the control connection is to end."""
+        for line in (reply or '').split('\n'):
+            if line == 'CLOSE':
+                return False
+            self.silent = self.silent or line == 'SILENT'
+            if self.silent or not line:
+                continue
+            p = self.passive.getsockname()[1] if self.passive else 0
+            text = line.format(p1=p // 256, p2=p % 256)
+            self.conn.sendall(text.encode(self.encoding, 'surrogateescape') + b'\r\n')
+        return True
+
+    def _answer(self, verb, arg, line):
+        scripted = self._reply_for(verb, line)
+        if verb == 'PASV':
+            self.passive = socket.create_server(('127.0.0.1', 0))
+            self.passive.settimeout(10)
+            return scripted
+        if verb == 'STOR':
+            return self._store(arg, scripted or DEFAULTS['STOR'])
+        if scripted is not None:
+            return scripted
+        path = resolve(self.cwd, arg)
+        if verb == 'CWD' and path in self.dirs:
+            self.cwd = path
+            return '250 Directory changed'
+        if verb == 'MKD' and path not in self.dirs and resolve(path, '..') in self.dirs:
+            self.dirs.add(path)
+            return '257 "%s" created' % path
+        return '550 Not possible' if verb in ('CWD', 'MKD') else '502 Not implemented'
+
+    def _store(self, name, preliminary):
+        if self.silent or not preliminary.startswith('1') or self.passive is None:
+            return preliminary
+        if not self._send(preliminary):
+            return 'CLOSE'
+        received = self._receive_data(self._reply_for('DATA', ''))
+        self.data.append(received)
+        self.files[resolve(self.cwd, name)] = received
+        return self._reply_for('DONE', '')
+
+    def _receive_data(self, plan):
+        chunks = []
+        try:
+            data, _ = self.passive.accept()
+        except OSError:
+            return b''
+        finally:
+            self.passive.close()
+            self.passive = None
+        with data:
+            data.settimeout(30)
+            limit = int(plan.split()[1]) if plan and plan.startswith('RESET') else None
+            while limit is None or sum(map(len, chunks)) < limit:
+                chunk = data.recv(65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+            if limit is not None:
+                data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+        return b''.join(chunks)

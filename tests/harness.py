@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Runs vardek, natively or as the .exe under wine, through tables of end-to-end cases.
+
+usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT]
+
+A case is a dict: args (with {H} for the scripted server's host:port, {P} for its port, {L} for the local tree
+as the program is given it), script and dirs for the scripted server, tree for the local files,
+out (the expected messages), code (the exit code), and optionally cmds (the expected command
+transcript), files (the expected remote files), env, only ('native' or 'wine'), raw (a whole
+Windows command line after the program name, run through the launcher) and check(case, result).
+"""
+import argparse
+import importlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from ftp_script import ScriptedServer  # noqa: E402
+
+LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
+
+
+class Program:
+    """How to start vardek on one platform, and how that platform writes texts and paths."""
+
+    def __init__(self, exe, wine_prefix=None, launcher=None):
+        self.exe, self.prefix, self.launcher = exe, wine_prefix, launcher
+        self.wine = wine_prefix is not None
+        self.name = 'wine' if self.wine else 'native'
+        self.console_encoding = 'cp866' if self.wine else 'utf-8'
+        self.encoding = 'cp1251' if self.wine else 'utf-8'
+        self.sep = '\\' if self.wine else '/'
+
+    def env(self, extra=None):
+        env = dict(os.environ, **(extra or {}))
+        if self.wine:
+            env.update(WINEPREFIX=self.prefix, WINEDEBUG='-all', LC_ALL='ru_RU.UTF-8',
+                       WINEDLLOVERRIDES='mscoree,mshtml=')
+        return env
+
+    def start_wine(self):
+        if self.wine:
+            if not os.path.exists(os.path.join(self.prefix, 'system.reg')):
+                subprocess.run(['wineboot', '-i'], env=self.env(), capture_output=True)
+            subprocess.run(['wineserver', '-p'], env=self.env())
+
+    def stop_wine(self):
+        if self.wine:
+            subprocess.run(['wineserver', '-k'], env=self.env())
+
+    def path(self, unix_path):
+        return 'Z:' + unix_path.replace('/', '\\') if self.wine else unix_path
+
+    def console(self, messages):
+        return ''.join(m + '\r\n' for m in messages).encode(self.console_encoding)
+
+    def run(self, args, env=None, raw=None, timeout=120):
+        """Returns (stdout bytes, exit code, seconds); stdout goes to a file, as wine needs."""
+        if raw is not None:
+            cmd = ['wine', self.launcher]
+            env = dict(env or {}, VARDEK_RAW_COMMAND_LINE='vardek.exe ' + raw,
+                       VARDEK_RAW_PROGRAM=self.path(os.path.abspath(self.exe)))
+        else:
+            cmd = (['wine', self.exe] if self.wine else [self.exe]) + args
+        with tempfile.TemporaryFile() as out:
+            started = time.monotonic()
+            code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL, env=self.env(env),
+                                  timeout=timeout).returncode
+            seconds = time.monotonic() - started
+            out.seek(0)
+            return out.read(), code, seconds
+
+
+def make_tree(root, tree):
+    """tree maps a relative path to bytes, to (bytes, mtime), to DIR or to ('link', target)."""
+    for rel, content in (tree or {}).items():
+        path = os.path.join(root, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if content == DIR:
+            os.makedirs(path, exist_ok=True)
+        elif isinstance(content, tuple) and content[0] == 'link':
+            os.symlink(content[1], path)
+        elif isinstance(content, tuple) and content[0] == 'fifo':
+            os.mkfifo(path)
+        else:
+            data, mtime = content if isinstance(content, tuple) else (content, None)
+            with open(path, 'wb') as f:
+                f.write(data)
+            if mtime is not None:
+                os.utime(path, (mtime, mtime))
+
+
+DIR = 'DIR'
+
+
+def fill(text, program, host, local):
+    port = host.split(':')[1]
+    return (text.replace('{H}', host).replace('{P}', port).replace('{L}', local)
+            .replace('{/}', program.sep))
+
+
+def run_case(program, case):
+    """Runs one case; returns a list of complaints (empty when it passed)."""
+    server = ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding)
+    host = '127.0.0.1:%d' % server.port
+    if case.get('refused'):
+        server.close()
+    root = tempfile.mkdtemp(prefix='vardek-')
+    try:
+        make_tree(root, case.get('tree'))
+        local = program.path(root + '/')
+        args = [fill(a, program, host, local) for a in case.get('args', [])]
+        raw = case.get('raw')
+        out, code, seconds = program.run(args, case.get('env'),
+                                         raw and fill(raw, program, host, local))
+    finally:
+        server.close()
+        shutil.rmtree(root, ignore_errors=True)
+    result = dict(out=out, code=code, seconds=seconds, server=server)
+    problems = []
+    expected = program.console([fill(m, program, host, local) for m in case['out']])
+    if out != expected:
+        problems.append('console:\n  expected %r\n  got      %r' % (expected, out))
+    if code != case['code']:
+        problems.append('exit code: expected %d, got %d' % (case['code'], code))
+    if 'cmds' in case:
+        want = [fill(c, program, host, local) for c in case['cmds']]
+        if server.commands != want:
+            problems.append('commands:\n  expected %r\n  got      %r' % (want, server.commands))
+    if 'files' in case and server.files != case['files']:
+        problems.append('remote files: expected %r, got %r'
+                        % (summary(case['files']), summary(server.files)))
+    for secret in (LOGIN, PASSWORD):
+        if secret.encode() in out:
+            problems.append('the console shows %r' % secret)
+    if 'check' in case:
+        problems += case['check'](case, result) or []
+    return problems
+
+
+def summary(files):
+    return {path: (len(data), data[:16]) for path, data in files.items()}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('suite')
+    parser.add_argument('--exe')
+    parser.add_argument('--wine')
+    parser.add_argument('--launcher')
+    parser.add_argument('--prefix')
+    parser.add_argument('-k', default='')
+    options = parser.parse_args()
+    program = (Program(options.wine, options.prefix, options.launcher) if options.wine
+               else Program(options.exe))
+    cases = importlib.import_module(options.suite).CASES
+    failed = 0
+    program.start_wine()
+    try:
+        for case in cases:
+            if options.k not in case['name'] or case.get('only', program.name) != program.name:
+                continue
+            problems = run_case(program, case)
+            failed += bool(problems)
+            print('%s %s' % ('FAIL' if problems else 'ok  ', case['name']))
+            for p in problems:
+                print('    ' + p.replace('\n', '\n    '))
+    finally:
+        program.stop_wine()
+    print('%s: %d failed' % (program.name, failed))
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,99 @@
+"""End-to-end cases of the command line, the connection and the login."""
+from harness import LOGIN, PASSWORD
+
+USAGE = ('\r\n'
+         'Бесплатная утилита для помещения файлов на ftp в пассивном режиме\r\n'
+         'vardek 1.0, (c) 2026 разработчики vardek\r\n'
+         '\r\n'
+         'Командная строка: vardek file server login password path\r\n'
+         '\r\n'
+         'В конце строки можно добавить параметры:\r\n'
+         '"/s" - обрабатывать подкаталоги\r\n'
+         '"/c" - создавать на сервере отсутствующие подкаталоги\r\n'
+         '"/t" - копировать на сервер только сегодняшние файлы\r\n'
+         '\r\n'
+         'Пример: vardek c:\\work\\*.html ftp.example.com root p3#W7x /pub/html/site /s /t')
+OPEN = 'Открываем соединение с узлом "{H}"'
+NO_CONNECTION = 'Не удалось установить соединение с "{H}"'
+STOP = 'Продолжение работы невозможно'
+AUTH = 'Производим авторизацию'
+NO_LOGIN = 'Авторизоваться на сервере "{H}" не удалось'
+START, END = 'Начинаем пересылку файлов', 'Пересылка файлов закончена'
+
+ARGS = ['{L}*.html', '{H}', LOGIN, PASSWORD, '/site']
+LOGIN_CMDS = ['USER ' + LOGIN, 'PASS ' + PASSWORD]
+LOGGED_IN = [OPEN, AUTH, START, END]
+CANNOT_CONNECT = [OPEN, NO_CONNECTION, STOP]
+LOGIN_REFUSED = [OPEN, AUTH, NO_LOGIN, STOP]
+
+
+def quick(limit):
+    """The run must end well before the 900-second waits could have elapsed."""
+    return lambda case, r: ([] if r['seconds'] < limit
+                            else ['took %.1f s, more than %d' % (r['seconds'], limit)])
+
+
+CASES = [
+    # Command line.
+    dict(name='usage without parameters', args=[], out=[USAGE], code=1),
+    dict(name='usage with four parameters', args=ARGS[:4], out=[USAGE], code=1),
+    dict(name='an empty password ends the count', args=ARGS[:3] + ['', '/site'], out=[USAGE],
+         code=1, only='native'),
+    dict(name='a line break in a parameter is no command line', args=ARGS[:2] + [
+        LOGIN + '\r\nDELE /site/index.html', PASSWORD, '/site'], out=[USAGE], code=1,
+        only='native', check=lambda c, r: ['connected'] if r['server'].connections else []),
+    dict(name='a quoted blank is a parameter', args=['{L}*', '{H}', ' ', PASSWORD, '/'],
+         out=LOGGED_IN, code=0, cmds=['USER  ', 'PASS ' + PASSWORD], only='native'),
+    dict(name='raw: a quoted blank is a parameter', raw='{L}* {H} " " %s /' % PASSWORD,
+         out=LOGGED_IN, code=0, cmds=['USER  ', 'PASS ' + PASSWORD], only='wine'),
+    dict(name='raw: an empty password moves the later parameters up',
+         raw='{L}* {H} %s "" /x /s' % LOGIN, out=LOGGED_IN, code=0,
+         cmds=['USER ' + LOGIN, 'PASS /x'], only='wine'),
+    dict(name='raw: quoted runs join, blanks inside them stay',
+         raw='{L}* {H} u"s r"x p""w "/a b"', out=LOGGED_IN, code=0,
+         cmds=['USER us rx', 'PASS pw'], only='wine'),
+
+    # Connection.
+    dict(name='connection refused', args=ARGS, refused=True, out=CANNOT_CONNECT, code=2),
+    dict(name='a host name', args=['{L}*', 'localhost:{P}', LOGIN, PASSWORD, '/'],
+         out=[m.replace('{H}', 'localhost:{P}') for m in LOGGED_IN], code=0, cmds=LOGIN_CMDS),
+    dict(name='a port that is no number is part of the host name',
+         args=['{L}*', '127.0.0.1:{P}x', LOGIN, PASSWORD, '/'],
+         out=[m.replace('{H}', '127.0.0.1:{P}x') for m in CANNOT_CONNECT], code=2, cmds=[]),
+    dict(name='closed before the greeting', args=ARGS, script={'greeting': 'CLOSE'},
+         out=CANNOT_CONNECT, code=2, cmds=[], check=quick(30)),
+    dict(name='closed during the greeting', args=ARGS, script={'greeting': '220-Hello\nCLOSE'},
+         out=CANNOT_CONNECT, code=2, cmds=[], check=quick(30)),
+    dict(name='421 and close', args=ARGS, script={'greeting': '421 Too many users\nCLOSE'},
+         out=CANNOT_CONNECT, code=2, cmds=[], check=quick(30)),
+    dict(name='silent server', args=ARGS, script={'greeting': 'SILENT'}, env={'VARDEK_TIMEOUT': '2'},
+         out=CANNOT_CONNECT, code=2, cmds=[], check=quick(30)),
+    dict(name='220 alone does not end the greeting', args=ARGS,
+         script={'greeting': '220\n220 Ready'}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    dict(name='two-line greeting', args=ARGS, script={'greeting': '220-Welcome\n220 Ready'},
+         out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    dict(name='six-line greeting with a 220 line inside', args=ARGS, script={
+        'greeting': '220-a\n220-b\nlet 220 x\n220-c\n220-d\n220 e'},
+         out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    dict(name='120 before the greeting', args=ARGS, script={'greeting': '120 Wait\n220 Ready'},
+         out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+
+    # Login.
+    dict(name='login refused with 530', args=ARGS, script={'PASS': '530 Login incorrect'},
+         out=LOGIN_REFUSED, code=2, cmds=LOGIN_CMDS),
+    dict(name='503 after a 230 to USER', args=ARGS,
+         script={'USER': '230 No password needed', 'PASS': '503 Already logged in'},
+         out=LOGIN_REFUSED, code=2, cmds=LOGIN_CMDS),
+    dict(name='multi-line 331 and 230', args=ARGS, script={
+        'USER': '331-Password\n331-required\n331 for ' + LOGIN,
+        'PASS': '230-Welcome\n230-\n230 Logged in'}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    dict(name='multi-line 530', args=ARGS, script={'PASS': '530-No\n530 No'},
+         out=LOGIN_REFUSED, code=2, cmds=LOGIN_CMDS),
+    dict(name='230 cut off by a close', args=ARGS, script={'PASS': '230-Welcome\nCLOSE'},
+         out=LOGIN_REFUSED, code=2, cmds=LOGIN_CMDS),
+    dict(name='silent after USER', args=ARGS, script={'USER': 'SILENT'},
+         env={'VARDEK_TIMEOUT': '2'}, out=LOGIN_REFUSED, code=2, cmds=LOGIN_CMDS,
+         check=quick(30)),
+    dict(name='a reply line of 5000 bytes', args=ARGS,
+         script={'USER': '331 ' + 'x' * 5000}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+]

@@ -6,17 +6,21 @@ usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) 
 A case is a dict: args (with {H} for the scripted server's host:port, {P} for its port, {L} for the local tree
 as the program is given it), script and dirs for the scripted server, tree for the local files,
 out (the expected messages), code (the exit code), and optionally cmds (the expected command
-transcript), files (the expected remote files), env, only ('native' or 'wine'), raw (a whole
+transcript), files (the expected remote files), env, live ('tty' or 'pipe' for
+standard output), only ('native' or 'wine'), raw (a whole
 Windows command line after the program name, run through the launcher) and check(case, result).
 """
 import argparse
 import importlib
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
+import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ftp_script import ScriptedServer  # noqa: E402
@@ -75,6 +79,40 @@ class Program:
             out.seek(0)
             return out.read(), code, seconds
 
+    def run_live(self, args, env, kind):
+        """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); returns
+        (stdout bytes, exit code, seconds, the bytes that arrived while the program still ran)."""
+        reader, writer = pty.openpty() if kind == 'tty' else os.pipe()
+        if kind == 'tty':
+            tty.setraw(writer)  # the bytes as the program wrote them, no CR added
+        cmd = (['wine', self.exe] if self.wine else [self.exe]) + args
+        started = time.monotonic()
+        proc = subprocess.Popen(cmd, stdout=writer, stderr=subprocess.DEVNULL,
+                                stdin=subprocess.DEVNULL, env=self.env(env))
+        os.close(writer)
+        chunks = []  # (time, bytes)
+        ended = None
+        while True:
+            ended = ended or (proc.poll() is not None and time.monotonic())
+            if not select.select([reader], [], [], 0.1)[0]:
+                if ended:
+                    break
+                continue
+            try:
+                chunk = os.read(reader, 4096)
+            except OSError:  # a terminal whose other side has closed
+                chunk = b''
+            if not chunk:
+                break
+            chunks.append((time.monotonic(), chunk))
+        ended = ended or time.monotonic()
+        out = b''.join(c for _, c in chunks)
+        # Output counts as early when it came a clear second before the program ended.
+        early = b''.join(c for t, c in chunks if t < ended - 1)
+        os.close(reader)
+        code = proc.wait(120)
+        return out, code, time.monotonic() - started, early
+
 
 def make_tree(root, tree):
     """tree maps a relative path to bytes, to (bytes, mtime), to DIR or to ('link', target)."""
@@ -116,12 +154,16 @@ def run_case(program, case):
         local = program.path(root + '/')
         args = [fill(a, program, host, local) for a in case.get('args', [])]
         raw = case.get('raw')
-        out, code, seconds = program.run(args, case.get('env'),
-                                         raw and fill(raw, program, host, local))
+        early = None
+        if 'live' in case:
+            out, code, seconds, early = program.run_live(args, case.get('env'), case['live'])
+        else:
+            out, code, seconds = program.run(args, case.get('env'),
+                                             raw and fill(raw, program, host, local))
     finally:
         server.close()
         shutil.rmtree(root, ignore_errors=True)
-    result = dict(out=out, code=code, seconds=seconds, server=server)
+    result = dict(out=out, code=code, seconds=seconds, server=server, early=early)
     problems = []
     expected = program.console([fill(m, program, host, local) for m in case['out']])
     if out != expected:

@@ -97,3 +97,23 @@ CASES = [
     dict(name='a reply line of 5000 bytes', args=ARGS,
          script={'USER': '331 ' + 'x' * 5000}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
 ]
+
+# Standard output: a terminal sees each message at once; a pipe receives 128-byte blocks and the
+# rest at the end.
+SLOW = dict(args=ARGS, script={'greeting': 'SILENT'}, env={'VARDEK_TIMEOUT': '3'},
+            out=CANNOT_CONNECT, code=2)
+
+
+def arrived_early(expected):
+    def check(case, r):
+        shown = r['early'].decode('utf-8', 'replace')
+        return [] if ('Открываем' in shown) == expected else ['seen while running: %r' % shown]
+    return check
+
+
+CASES += [
+    dict(SLOW, name='a terminal shows each message at once', live='tty',
+         check=arrived_early(True), only='native'),
+    dict(SLOW, name='a pipe gets short output at the end', live='pipe',
+         check=arrived_early(False)),
+]

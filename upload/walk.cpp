@@ -1,4 +1,109 @@
 // The directory walk.
 #include "upload/walk.h"
 
-void UploadTree(RunState&, const std::string&, const std::string&) {}
+#include "upload/control.h"
+#include "upload/transfer.h"
+
+namespace {
+
+std::string NotFoundMessage(const std::string& RemotePath) {
+  return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
+}
+
+bool EnterRemoteDirectory(RunState& run, DirectoryContext& dir) {
+  run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
+  Reply reply = Exchange(run, "CWD " + dir.RemotePath);
+  dir.LastReply = reply.first_line;
+  if (reply.IsPositive()) return true;
+  if (!run.CreateDirs) {
+    ReportFailure(run,
+                  {NotFoundMessage(dir.RemotePath),
+                   "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
+                  kExitDirectory);
+    return false;
+  }
+  if (MakeRemotePath(run, dir)) return true;
+  ReportFailure(run, {NotFoundMessage(dir.RemotePath)}, kExitDirectory);
+  return false;
+}
+
+void SendFiles(RunState& run, DirectoryContext& dir) {
+  Listing listing(dir.LocalDir, dir.FileMask);
+  ListingEntry entry;
+  while (!run.TransferAborted && listing.Next(&entry)) {
+    if (IsEligibleFile(run, entry)) UploadFile(run, dir, entry);
+  }
+}
+
+void VisitSubdirectories(RunState& run, const DirectoryContext& dir, DirectoryChain& chain) {
+  if (!run.Recurse) return;
+  Listing listing(dir.LocalDir, dir.FileMask);
+  ListingEntry entry;
+  while (!run.TransferAborted && listing.Next(&entry)) {
+    if (!entry.is_directory || !IsUsable(entry)) continue;
+    const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
+    if (!chain.Enter(subdir)) continue;
+    UploadDirectory(run, subdir + dir.FileMask, dir.RemotePath + "/" + entry.name, chain);
+    chain.Leave();
+  }
+}
+
+}  // namespace
+
+bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
+  DirectoryChain chain;
+  chain.Enter(SplitLocalMask(LocalMask).LocalDir);
+  UploadDirectory(run, LocalMask, RemotePath, chain);
+}
+
+void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
+                     DirectoryChain& chain) {
+  DirectoryContext dir;
+  SplitMask split = SplitLocalMask(LocalMask);
+  dir.LocalDir = split.LocalDir;
+  dir.FileMask = split.FileMask;
+  dir.RemotePath = RemotePath;
+  if (!HasEligibleFiles(run, dir.LocalDir, dir.FileMask, chain)) return;
+  // A local directory name with a line break would put a command of its own into CWD.
+  if (HasLineBreak(RemotePath)) {
+    ReportFileNotSent(run, dir.LocalDir);
+    return;
+  }
+  if (!EnterRemoteDirectory(run, dir)) return;
+  run.TransferAborted = false;
+  SendFiles(run, dir);
+  VisitSubdirectories(run, dir, chain);
+}
+
+std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath) {
+  if (RemotePath == "/" || RemotePath.find("//") != std::string::npos) return {};
+  std::vector<std::string> prefixes;
+  // The first character never ends a prefix, so a leading "/" stays part of every prefix.
+  std::size_t from = 1;
+  do {
+    std::size_t slash = RemotePath.find('/', from);
+    if (slash == std::string::npos) {
+      prefixes.push_back(RemotePath);
+      break;
+    }
+    prefixes.push_back(RemotePath.substr(0, slash));
+    from = slash + 1;
+  } while (from < RemotePath.size());
+  return prefixes;
+}
+
+bool MakeRemotePath(RunState& run, DirectoryContext& dir) {
+  const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
+  for (const std::string& prefix : prefixes) {
+    // A refused MKD is not reported: the directory may exist already.
+    if (Exchange(run, "MKD " + prefix).IsPositive()) {
+      run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");
+    }
+    Reply reply = Exchange(run, "CWD " + prefix);
+    dir.LastReply = reply.first_line;
+    if (!reply.IsPositive()) return false;
+  }
+  return !prefixes.empty();
+}

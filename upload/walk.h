@@ -1,12 +1,31 @@
-// The directory walk: local directories and their remote counterparts.
+// The directory walk: each local directory and its remote counterpart, files first, then (with
+// "/s") the matching subdirectories.
 #ifndef VARDEK_UPLOAD_WALK_H_
 #define VARDEK_UPLOAD_WALK_H_
 
 #include <string>
+#include <vector>
 
 #include "driver/run_state.h"
+#include "upload/selection.h"
 
-// Sends what LocalMask selects into RemotePath (and, with "/s", its matching subdirectories).
+// What one activation of UploadDirectory works on; UploadFile works on its caller's.
+struct DirectoryContext {
+  std::string LocalDir;
+  std::string FileMask;
+  std::string RemotePath;
+  std::string LastReply;  // the first line of the latest reply
+};
+
+// Sends what LocalMask selects into RemotePath, starting the chain of visited directories.
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
+void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
+                     DirectoryChain& chain);
+// Builds and enters the remote path one component at a time with MKD and CWD.
+bool MakeRemotePath(RunState& run, DirectoryContext& dir);
+// The paths that MakeRemotePath creates and enters, in order; none for "/" or a path with "//".
+std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath);
+
+bool HasLineBreak(const std::string& text);
 
 #endif  // VARDEK_UPLOAD_WALK_H_

@@ -1,0 +1,27 @@
+// A local file opened for reading while it is sent. local_file_posix.cpp and local_file_win.cpp
+// implement it.
+#ifndef VARDEK_UPLOAD_LOCAL_FILE_H_
+#define VARDEK_UPLOAD_LOCAL_FILE_H_
+
+#include <cstdint>
+#include <string>
+
+class LocalFile {
+ public:
+  LocalFile() = default;
+  ~LocalFile() { Close(); }
+  LocalFile(const LocalFile&) = delete;
+  LocalFile& operator=(const LocalFile&) = delete;
+
+  // False when the file cannot be read: missing, locked, unreadable, or no regular file (a pipe
+  // or device would block the run or never end).
+  bool Open(const std::string& path);
+  // Bytes read, 0 at the end of the file, -1 on a read error.
+  int Read(char* buffer, int size);
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+#endif  // VARDEK_UPLOAD_LOCAL_FILE_H_

@@ -1,0 +1,134 @@
+// UploadFile and the passive data connection.
+#include "upload/transfer.h"
+
+#include <cctype>
+
+#include "upload/control.h"
+#include "upload/local_file.h"
+
+namespace {
+
+constexpr int kReadUnit = 512;
+
+bool ParseDigits(const std::string& digits, int base, std::uint64_t limit, std::uint64_t* value) {
+  if (digits.empty()) return false;
+  *value = 0;
+  for (char c : digits) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+    if (digit >= base) return false;
+    *value = *value * base + digit;
+    if (*value > limit) return false;
+  }
+  return true;
+}
+
+// A refused STOR gets no data and no completion reply.
+bool IsRefusal(const Reply& reply) {
+  return !reply.first_line.empty() && (reply.first_line[0] == '4' || reply.first_line[0] == '5');
+}
+
+// Copies the file in reads of kReadUnit bytes, each sent at once. False when a read or a send
+// failed, so that a file that reached the server only in part is never taken as sent.
+bool CopyToData(LocalFile& file, TSocket& data) {
+  char buffer[kReadUnit];
+  for (;;) {
+    int got = file.Read(buffer, kReadUnit);
+    if (got == 0) return true;
+    if (got < 0 || !data.Send(buffer, got)) return false;
+  }
+}
+
+void AbortTransfer(RunState& run, const std::string& message, ExitCode code) {
+  ReportFailure(run, {message}, code);
+  run.TransferAborted = true;
+}
+
+}  // namespace
+
+bool ParseInteger(const std::string& text, std::int64_t* value) {
+  std::size_t at = text.find_first_not_of(' ');
+  if (at == std::string::npos) return false;
+  std::string rest = text.substr(at);
+  std::uint64_t magnitude = 0;
+  for (const char* prefix : {"0x", "0X", "$", "x", "X"}) {
+    if (rest.compare(0, std::char_traits<char>::length(prefix), prefix) != 0) continue;
+    if (!ParseDigits(rest.substr(std::char_traits<char>::length(prefix)), 16, 0xFFFFFFFFu,
+                     &magnitude)) {
+      return false;
+    }
+    *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
+    return true;
+  }
+  bool negative = rest[0] == '-';
+  if (rest[0] == '-' || rest[0] == '+') rest.erase(0, 1);
+  if (!ParseDigits(rest, 10, negative ? 2147483648u : 2147483647u, &magnitude)) return false;
+  *value = negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
+  return true;
+}
+
+bool ParsePassivePort(const std::string& reply, int* port) {
+  std::size_t open = reply.find('(');
+  std::size_t close = reply.find(')');
+  if (open == std::string::npos || close == std::string::npos || open > close) return false;
+  std::string fields[6];
+  std::size_t from = open + 1;
+  for (int i = 0; i < 5; ++i) {
+    std::size_t comma = reply.find(',', from);
+    if (comma == std::string::npos || comma > close) return false;
+    fields[i] = reply.substr(from, comma - from);
+    from = comma + 1;
+  }
+  fields[5] = reply.substr(from, close - from);
+  std::int64_t high = 0;
+  std::int64_t low = 0;
+  if (!ParseInteger(fields[4], &high) || !ParseInteger(fields[5], &low)) return false;
+  if (high < 0 || high > 255 || low < 0 || low > 255) return false;
+  *port = static_cast<int>(high * 256 + low);
+  return true;
+}
+
+bool OpenPassiveData(RunState& run, const std::string& reply) {
+  int port = 0;
+  // The address fields are not used: the data connection goes to the host of the control
+  // connection, so a reply can neither steer a file to another host nor trip over NAT.
+  return ParsePassivePort(reply, &port) &&
+         run.DataConnection->ConnectAddress(run.ControlConnection->PeerIPv4(), port);
+}
+
+void ReportFileNotSent(RunState& run, const std::string& local_path) {
+  AbortTransfer(run, "Не удалось отправить файл \"" + local_path + "\"", kExitTransfer);
+}
+
+void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry) {
+  const std::string path = dir.LocalDir + entry.name;
+  Exchange(run, "TYPE I");
+  run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
+  LocalFile file;
+  // A name with a line break would smuggle a command into STOR; a file that cannot be read must
+  // not replace the server's copy with an empty one.
+  if (HasLineBreak(entry.name) || !file.Open(path)) return ReportFileNotSent(run, path);
+
+  Reply reply = Exchange(run, "PASV");
+  dir.LastReply = reply.first_line;
+  if (!reply.IsPositive()) {
+    return AbortTransfer(
+        run, "Сервер \"" + run.ServerHost + "\" отказывается работать в пассивном режиме",
+        kExitPassive);
+  }
+  if (!OpenPassiveData(run, dir.LastReply)) {
+    return AbortTransfer(run, "Не удается установить связь с сокетом данных", kExitTransfer);
+  }
+  reply = Exchange(run, "STOR " + entry.name);
+  dir.LastReply = reply.first_line;
+  if (IsRefusal(reply)) {
+    run.DataConnection->Close();
+    return ReportFileNotSent(run, path);
+  }
+  bool copied = CopyToData(file, *run.DataConnection);
+  file.Close();
+  run.DataConnection->Close();  // the end of the file for the server
+  reply = ReadReply(*run.ControlConnection);
+  dir.LastReply = reply.first_line;
+  if (!copied || !reply.IsPositive()) ReportFileNotSent(run, path);
+}

@@ -1,0 +1,25 @@
+// The passive-mode transfer of one local file into the current remote directory.
+#ifndef VARDEK_UPLOAD_TRANSFER_H_
+#define VARDEK_UPLOAD_TRANSFER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "driver/run_state.h"
+#include "upload/listing.h"
+#include "upload/walk.h"
+
+// Sends the entry's file with TYPE I, PASV and STOR; a failure stops the walk.
+void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry);
+// Connects DataConnection to the port that a PASV reply names, on the control connection's host.
+bool OpenPassiveData(RunState& run, const std::string& reply);
+// The port of a PASV reply: six comma-separated fields between the first "(" and the first ")",
+// the last two integers from 0 to 255. False when the reply is malformed.
+bool ParsePassivePort(const std::string& reply, int* port);
+// Integer syntax of the port fields: leading blanks, then a signed decimal number or a
+// hexadecimal one after $, x, X, 0x or 0X; nothing may follow the digits.
+bool ParseInteger(const std::string& text, std::int64_t* value);
+
+void ReportFileNotSent(RunState& run, const std::string& local_path);
+
+#endif  // VARDEK_UPLOAD_TRANSFER_H_

@@ -1,0 +1,14 @@
+// Windows-style wildcard matching of file names, for platforms whose listings do not match.
+#ifndef VARDEK_UPLOAD_WILDCARD_H_
+#define VARDEK_UPLOAD_WILDCARD_H_
+
+#include <string>
+
+// "*" matches any run of characters, "?" any one; ASCII letters match without regard to case;
+// "*.*" matches every name, as on Windows.
+bool MatchesMask(const std::string& name, const std::string& mask);
+
+// The name with ASCII letters in lower case.
+std::string FoldCase(std::string name);
+
+#endif  // VARDEK_UPLOAD_WILDCARD_H_

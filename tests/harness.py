@@ -5,7 +5,8 @@ usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) 
 
 A case is a dict: args (with {H} for the scripted server's host:port, {P} for its port, {L} for the local tree
 as the program is given it), script and dirs for the scripted server, tree for the local files,
-out (the expected messages), code (the exit code), and optionally cmds (the expected command
+real (the name of a real FTP server to run instead of the scripted one), out (the expected
+messages), code (the exit code), and optionally cmds (the expected command
 transcript), files (the expected remote files), env, live ('tty' or 'pipe' for
 standard output), only ('native' or 'wine'), raw (a whole
 Windows command line after the program name, run through the launcher) and check(case, result).
@@ -16,6 +17,7 @@ import os
 import pty
 import select
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -115,7 +117,8 @@ class Program:
 
 
 def make_tree(root, tree):
-    """tree maps a relative path to bytes, to (bytes, mtime), to DIR or to ('link', target)."""
+    """tree maps a relative path to bytes, to (bytes, mtime), to DIR, to ('link', target), to
+    ('fifo',) or to ('socket',)."""
     for rel, content in (tree or {}).items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -123,8 +126,11 @@ def make_tree(root, tree):
             os.makedirs(path, exist_ok=True)
         elif isinstance(content, tuple) and content[0] == 'link':
             os.symlink(content[1], path)
-        elif isinstance(content, tuple) and content[0] == 'fifo':
+        elif content == ('fifo',):
             os.mkfifo(path)
+        elif content == ('socket',):  # a file that no one, not even root, can open
+            with socket.socket(socket.AF_UNIX) as s:
+                s.bind(path)
         else:
             data, mtime = content if isinstance(content, tuple) else (content, None)
             with open(path, 'wb') as f:
@@ -142,9 +148,16 @@ def fill(text, program, host, local):
             .replace('{/}', program.sep))
 
 
+def start_server(case, program):
+    if 'real' in case:
+        from real_servers import start_real_server
+        return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD)
+    return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding)
+
+
 def run_case(program, case):
     """Runs one case; returns a list of complaints (empty when it passed)."""
-    server = ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding)
+    server = start_server(case, program)
     host = '127.0.0.1:%d' % server.port
     if case.get('refused'):
         server.close()
@@ -167,7 +180,8 @@ def run_case(program, case):
     problems = []
     expected = program.console([fill(m, program, host, local) for m in case['out']])
     if out != expected:
-        problems.append('console:\n  expected %r\n  got      %r' % (expected, out))
+        text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
+        problems.append('console:\n  expected %r\n  got      %r' % (text(expected), text(out)))
     if code != case['code']:
         problems.append('exit code: expected %d, got %d' % (case['code'], code))
     if 'cmds' in case:

@@ -1,0 +1,206 @@
+"""End-to-end cases of the upload: file selection, the directory walk and the transfer."""
+import time
+
+from harness import DIR, LOGIN, PASSWORD
+from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP
+
+
+def CWD(path): return 'Переходим в каталог "%s"' % path
+def SEND(rel): return 'Отправляем на сервер файл "{L}%s"' % rel
+def MADE(path): return 'На сервере создан каталог "%s"' % path
+def NOT_FOUND(path): return 'На сервере каталог "%s" не обнаружен' % path
+def NOT_SENT(rel): return 'Не удалось отправить файл "{L}%s"' % rel
+
+
+NO_C = 'Разрешение на создание каталогов (ключ "/c") отсутствует'
+PASSIVE_REFUSED = 'Сервер "{H}" отказывается работать в пассивном режиме'
+NO_DATA = 'Не удается установить связь с сокетом данных'
+
+NOW = time.time()
+YESTERDAY = NOW - 2 * 86400
+EVERY_BYTE = bytes(range(256))
+BIG = EVERY_BYTE * (3 * 4096)  # 3 MiB
+M1300 = (EVERY_BYTE * 6)[:1300]
+
+
+def args(mask, remote, *switches):
+    return ['{L}' + mask, '{H}', LOGIN, PASSWORD, remote] + list(switches)
+
+
+def run(*messages):
+    return [OPEN, AUTH, START] + list(messages) + [END]
+
+
+def xfer(*names):
+    return [c for n in names for c in ('TYPE I', 'PASV', 'STOR ' + n)]
+
+
+def sent(*names):
+    return [SEND(n) for n in names]
+
+
+TYPICAL_TREE = {
+    'index.html': (b'<h1>today</h1>', NOW),
+    'about.html': (b'old', YESTERDAY),
+    '.secret.html': (b'hidden', NOW),
+    'notes.txt': (b'not html', NOW),
+    'pages/p.html': (b'not a matching directory', NOW),
+    'old.html/a.html': (b'nested today', NOW),
+    'old.html/b.html': (b'nested yesterday', YESTERDAY),
+    'old.html/deep.html/c.html': (b'deep yesterday', YESTERDAY),
+    'y.html/d.html': (b'only yesterday', YESTERDAY),
+}
+TWO = {'a.bin': b'first', 'b.bin': b'second'}
+SUBDIRS = {'a/x.txt': b'a', 'b/y.txt': b'b', 'c/z.txt': b'c'}
+ONE = {'a.bin': EVERY_BYTE}
+
+CASES = [
+    dict(name='the typical run', args=args('*.html', '/pub/site', '/s', '/t'), tree=TYPICAL_TREE,
+         dirs=('/', '/pub', '/pub/site', '/pub/site/old.html', '/pub/site/y.html'),
+         out=run(CWD('/pub/site'), SEND('index.html'), CWD('/pub/site/old.html'),
+                 SEND('old.html{/}a.html')),
+         code=0, cmds=LOGIN_CMDS + ['CWD /pub/site'] + xfer('index.html') +
+         ['CWD /pub/site/old.html'] + xfer('a.html'),
+         files={'/pub/site/index.html': b'<h1>today</h1>',
+                '/pub/site/old.html/a.html': b'nested today'}),
+
+    # Transfer.
+    dict(name='0, 1300 and 3 MiB bytes arrive unchanged', args=args('*.bin', '/'),
+         tree={'e.bin': b'', 'm.bin': M1300, 'z.bin': BIG}, out=run(CWD('/'), *sent(
+             'e.bin', 'm.bin', 'z.bin')), code=0,
+         files={'/e.bin': b'', '/m.bin': M1300, '/z.bin': BIG}),
+    dict(name='a file that cannot be opened is not announced', args=args('*', '/'),
+         tree={'a.bin': ('socket',), 'b.bin': b'x'},
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I'], files={}),
+    dict(name='a named pipe is not read', args=args('*', '/'), tree={'a.bin': ('fifo',), 'b': b''},
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I']),
+    dict(name='STOR refused', args=args('*', '/'), tree=TWO, script={'STOR': '553 Not allowed'},
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin'), files={}),
+    dict(name='completion 451', args=args('*', '/'), tree=TWO, script={'DONE': '451 Failed'},
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin')),
+    dict(name='multi-line 150 and 226', args=args('*', '/'), tree=TWO,
+         script={'STOR': '150-Opening\n150 now', 'DONE': '226-Done\n226 Bye'},
+         out=run(CWD('/'), *sent('a.bin', 'b.bin')), code=0,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin', 'b.bin'),
+         files={'/a.bin': b'first', '/b.bin': b'second'}),
+    dict(name='the data connection reset in the middle', args=args('*', '/'),
+         tree={'a.bin': BIG, 'b.bin': b'x'}, script={'DATA': 'RESET 1000'},
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin')),
+    dict(name='PASV 502', args=args('*', '/'), tree=TWO, script={'PASV': '502 No passive'},
+         out=run(CWD('/'), SEND('a.bin'), PASSIVE_REFUSED, STOP), code=4,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I', 'PASV']),
+] + [
+    dict(name='PASV ' + label, args=args('*', '/'), tree=ONE, script={'PASV': reply},
+         out=run(CWD('/'), SEND('a.bin'), NO_DATA, STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I', 'PASV'])
+    for label, reply in [
+        ('without parentheses', '227 Entering Passive Mode 127,0,0,1,{p1},{p2}'),
+        ('with a seventh field', '227 Entering Passive Mode (127,0,0,1,{p1},{p2},9)'),
+        ('with a blank before ")"', '227 Entering Passive Mode (127,0,0,1,{p1},{p2} )'),
+        ('with a port field above 255', '227 Entering Passive Mode (127,0,0,1,{p1},256)'),
+        ('with five fields', '227 Entering Passive Mode (127,0,1,{p1},{p2})'),
+    ]
+] + [
+    dict(name='PASV ' + label, args=args('*', '/'), tree=ONE, script={'PASV': reply},
+         out=run(CWD('/'), SEND('a.bin')), code=0, files={'/a.bin': EVERY_BYTE})
+    for label, reply in [
+        ('with blanks', '227 Entering Passive Mode (127, 0, 0, 1, {p1}, {p2})'),
+        ('naming another host', '227 Entering Passive Mode (127,0,0,2,{p1},{p2})'),
+        ('with hexadecimal ports', '227 Entering Passive Mode (127,0,0,1,{p1:#x},${p2:X})'),
+    ]
+] + [
+    # The walk.
+    dict(name='CWD refused without /c; siblings are still visited', args=args('*', '/r', '/s'),
+         tree=SUBDIRS, dirs=('/', '/r', '/r/a', '/r/c'),
+         out=run(CWD('/r'), CWD('/r/a'), SEND('a{/}x.txt'), CWD('/r/b'), NOT_FOUND('/r/b'), NO_C,
+                 STOP, CWD('/r/c'), SEND('c{/}z.txt')), code=3,
+         files={'/r/a/x.txt': b'a', '/r/c/z.txt': b'c'}),
+    dict(name='a later failure overwrites the exit code', args=args('*', '/r', '/s'),
+         tree=SUBDIRS, dirs=('/', '/r', '/r/a', '/r/c'), script={'DONE': ['226 Ok', '451 No']},
+         out=run(CWD('/r'), CWD('/r/a'), SEND('a{/}x.txt'), CWD('/r/b'), NOT_FOUND('/r/b'), NO_C,
+                 STOP, CWD('/r/c'), SEND('c{/}z.txt'), NOT_SENT('c{/}z.txt'), STOP), code=5),
+    dict(name='a failed transfer ends the walk at every level', args=args('*', '/r', '/s'),
+         tree=dict(SUBDIRS, **{'a/a2/w.txt': b'w', 'a/x2.txt': b'x2'}),
+         dirs=('/', '/r', '/r/a', '/r/a/a2', '/r/b', '/r/c'), script={'DONE': '451 No'},
+         out=run(CWD('/r'), CWD('/r/a'), SEND('a{/}x.txt'), NOT_SENT('a{/}x.txt'), STOP), code=5),
+    dict(name='/c builds /new/dir', args=args('*', '/new/dir', '/c'), tree=ONE,
+         out=run(CWD('/new/dir'), MADE('/new'), MADE('/new/dir'), SEND('a.bin')), code=0,
+         cmds=LOGIN_CMDS + ['CWD /new/dir', 'MKD /new', 'CWD /new', 'MKD /new/dir',
+                            'CWD /new/dir'] + xfer('a.bin'),
+         files={'/new/dir/a.bin': EVERY_BYTE}),
+    dict(name='/c with an existing parent', args=args('*', '/pub/x/', '/c'), tree=ONE,
+         dirs=('/', '/pub'), out=run(CWD('/pub/x/'), MADE('/pub/x'), SEND('a.bin')), code=0,
+         cmds=LOGIN_CMDS + ['CWD /pub/x/', 'MKD /pub', 'CWD /pub', 'MKD /pub/x', 'CWD /pub/x'] +
+         xfer('a.bin')),
+    dict(name='/c with a one-character path', args=args('*', 'a', '/c'), tree=ONE,
+         out=run(CWD('a'), MADE('a'), SEND('a.bin')), code=0,
+         cmds=LOGIN_CMDS + ['CWD a', 'MKD a', 'CWD a'] + xfer('a.bin'),
+         files={'/a/a.bin': EVERY_BYTE}),
+    dict(name='/c cannot help a path with //', args=args('*', '/', '/s', '/c'),
+         tree={'sub/a.txt': b'a', 'tub/b.txt': b'b'}, dirs=('/', '/sub', '/tub'),
+         script={'CWD //sub': '550 No'},
+         out=run(CWD('/'), CWD('//sub'), NOT_FOUND('//sub'), STOP, CWD('//tub'),
+                 SEND('tub{/}b.txt')), code=3,
+         cmds=LOGIN_CMDS + ['CWD /', 'CWD //sub', 'CWD //tub'] + xfer('b.txt')),
+    dict(name='/c stops at a CWD that fails', args=args('*', '/x/y', '/c'), tree=ONE,
+         script={'CWD /x': '550 No'},
+         out=run(CWD('/x/y'), MADE('/x'), NOT_FOUND('/x/y'), STOP), code=3,
+         cmds=LOGIN_CMDS + ['CWD /x/y', 'MKD /x', 'CWD /x']),
+    dict(name='a relative path is resolved in the directory entered last',
+         args=args('*', 'html', '/s'), tree={'a/x.txt': b'x'}, dirs=('/', '/html', '/html/a'),
+         out=run(CWD('html'), CWD('html/a'), NOT_FOUND('html/a'), NO_C, STOP), code=3,
+         cmds=LOGIN_CMDS + ['CWD html', 'CWD html/a']),
+    dict(name='nothing eligible: no command at all', args=args('*.html', '/missing', '/s'),
+         tree={'a.txt': b'a', 'sub/b.txt': b'b', '.x.html': b'hidden'}, out=run(), code=0,
+         cmds=LOGIN_CMDS),
+    dict(name='a matching subdirectory makes the top eligible', args=args('*.html', '/r', '/s'),
+         tree={'a.txt': b'a', 's.html/b.html': b'b'}, dirs=('/', '/r', '/r/s.html'),
+         out=run(CWD('/r'), CWD('/r/s.html'), SEND('s.html{/}b.html')), code=0),
+    dict(name='without /s subdirectories count for nothing', args=args('*', '/r'),
+         tree={'s/b.html': b'b'}, out=run(), code=0, cmds=LOGIN_CMDS),
+    dict(name='a directory link back up is not entered again', args=args('*', '/r', '/s'),
+         tree={'a/x.txt': b'x', 'a/up': ('link', '..'), 'a/self': ('link', '.')},
+         dirs=('/', '/r', '/r/a'), out=run(CWD('/r'), CWD('/r/a'), SEND('a{/}x.txt')), code=0,
+         cmds=LOGIN_CMDS + ['CWD /r', 'CWD /r/a'] + xfer('x.txt')),
+
+    # Selection.
+    dict(name='a mask without wildcards selects one name', args=args('b.bin', '/'), tree=TWO,
+         out=run(CWD('/'), SEND('b.bin')), code=0, files={'/b.bin': b'second'}),
+    dict(name='masks ignore case', args=args('*.BIN', '/'), tree={'a.bin': b'a', 'B.Bin': b'b'},
+         out=run(CWD('/'), SEND('a.bin'), SEND('B.Bin')), code=0),
+    dict(name='a mask that ends in a separator sends nothing', args=args('', '/'), tree=TWO,
+         out=run(), code=0, cmds=LOGIN_CMDS),
+    dict(name='a missing local directory sends nothing', args=args('none{/}*', '/'), tree=TWO,
+         out=run(), code=0, cmds=LOGIN_CMDS),
+    dict(name='/t skips files of another day and of no valid date',
+         args=args('*', '/', '/t'),
+         tree={'a.txt': (b'1975', 157766400), 'b.txt': (b'old', YESTERDAY), 'c.txt': b'new'},
+         out=run(CWD('/'), SEND('c.txt')), code=0, files={'/c.txt': b'new'}),
+    dict(name='a file of no valid date is sent without /t', args=args('a.txt', '/'),
+         tree={'a.txt': (b'1975', 157766400)}, out=run(CWD('/'), SEND('a.txt')), code=0),
+    dict(name='-t is no switch, /T and /tx are', args=args('*', '/', '-t'),
+         tree={'b.txt': (b'old', YESTERDAY)}, out=run(CWD('/'), SEND('b.txt')), code=0),
+] + [
+    dict(name='switch ' + s, args=args('*', '/', s), tree={'b.txt': (b'old', YESTERDAY)},
+         out=run(), code=0) for s in ('/T', '/tx')
+] + [
+    dict(name='/s as the fifth parameter is the remote path', args=args('*', '/s'),
+         tree={'a/x.txt': b'x', 'b.txt': b'b'}, dirs=('/', '/s'),
+         out=run(CWD('/s'), SEND('b.txt')), code=0, files={'/s/b.txt': b'b'}),
+    dict(name='a Cyrillic file name', args=args('*', '/'), tree={'отчёт.txt': b'r'},
+         out=run(CWD('/'), SEND('отчёт.txt')), code=0,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('отчёт.txt'), files={'/отчёт.txt': b'r'}),
+    dict(name='a file name with a line break is never a command', args=args('*', '/'),
+         tree={'a\nDELE x': b'x', 'b.txt': b'b'},
+         out=run(CWD('/'), SEND('a\nDELE x'), NOT_SENT('a\nDELE x'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I'], only='native'),
+    dict(name='a directory name with a line break is never a command',
+         args=args('*', '/', '/s'), tree={'d\r\nDELE x/a.txt': b'x'},
+         out=run(CWD('/'), NOT_SENT('d\r\nDELE x/'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /'], only='native'),
+]

@@ -47,6 +47,7 @@ class ScriptedServer:
         self.data = []      # bytes of every data connection, in order
         self.connections = 0
         self.silent = False
+        self.stalled = False
         self.used = {}
         self.passive = None
         self.listener = socket.create_server(('127.0.0.1', port))
@@ -77,18 +78,24 @@ class ScriptedServer:
             return
         self.connections += 1
         with conn:
-            conn.settimeout(30)
+            conn.settimeout(10)
             self.conn = conn
             reader = conn.makefile('rb')
             if not self._send(self._reply_for('greeting', '')):
                 return
-            for raw in reader:
-                line = raw.rstrip(b'\r\n').decode(self.encoding, 'surrogateescape')
-                self.commands.append(line)
-                verb, _, arg = line.partition(' ')
-                if not self._send(self._answer(verb.upper(), arg, line)):
-                    return
-        self.listener.close()
+            try:
+                for raw in reader:
+                    line = raw.rstrip(b'\r\n').decode(self.encoding, 'surrogateescape')
+                    self.commands.append(line)
+                    verb, _, arg = line.partition(' ')
+                    if not self._send(self._answer(verb.upper(), arg, line)):
+                        return
+            except socket.timeout:
+                # The client neither sent a command nor closed: it waits for a reply that a
+                # server which had answered everything would never send.
+                self.stalled = not self.silent
+            except OSError:
+                pass
 
     def _send(self, reply):
         """Sends a reply; False when the control connection is to end."""

@@ -64,7 +64,7 @@ class Program:
     def console(self, messages):
         return ''.join(m + '\r\n' for m in messages).encode(self.console_encoding)
 
-    def run(self, args, env=None, raw=None, timeout=120):
+    def run(self, args, env=None, raw=None, timeout=60):
         """Returns (stdout bytes, exit code, seconds); stdout goes to a file, as wine needs."""
         if raw is not None:
             cmd = ['wine', self.launcher]
@@ -74,9 +74,12 @@ class Program:
             cmd = (['wine', self.exe] if self.wine else [self.exe]) + args
         with tempfile.TemporaryFile() as out:
             started = time.monotonic()
-            code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
-                                  stdin=subprocess.DEVNULL, env=self.env(env),
-                                  timeout=timeout).returncode
+            try:
+                code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
+                                      stdin=subprocess.DEVNULL, env=self.env(env),
+                                      timeout=timeout).returncode
+            except subprocess.TimeoutExpired:
+                code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
             out.seek(0)
             return out.read(), code, seconds
@@ -183,7 +186,7 @@ def run_case(program, case):
         text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
         problems.append('console:\n  expected %r\n  got      %r' % (text(expected), text(out)))
     if code != case['code']:
-        problems.append('exit code: expected %d, got %d' % (case['code'], code))
+        problems.append('exit code: expected %d, got %s' % (case['code'], code))
     if 'cmds' in case:
         want = [fill(c, program, host, local) for c in case['cmds']]
         if server.commands != want:
@@ -191,6 +194,8 @@ def run_case(program, case):
     if 'files' in case and server.files != case['files']:
         problems.append('remote files: expected %r, got %r'
                         % (summary(case['files']), summary(server.files)))
+    if getattr(server, 'stalled', False):
+        problems.append('the dialogue stalled: the client waited for a reply to no command')
     for secret in (LOGIN, PASSWORD):
         if secret.encode() in out:
             problems.append('the console shows %r' % secret)

@@ -7,7 +7,8 @@ A case is a dict: args (with {H} for the scripted server's host:port, {P} for it
 as the program is given it), script and dirs for the scripted server, tree for the local files,
 real (the name of a real FTP server to run instead of the scripted one), out (the expected
 messages), code (the exit code), and optionally cmds (the expected command
-transcript), files (the expected remote files), env, live ('tty' or 'pipe' for
+transcript), files (the expected remote files), port (21 for the cases that run with --netns
+in a network namespace of their own), env, live ('tty' or 'pipe' for
 standard output), only ('native' or 'wine'), raw (a whole
 Windows command line after the program name, run through the launcher) and check(case, result).
 """
@@ -146,7 +147,7 @@ DIR = 'DIR'
 
 
 def fill(text, program, host, local):
-    port = host.split(':')[1]
+    port = host.partition(':')[2] or '21'
     return (text.replace('{H}', host).replace('{P}', port).replace('{L}', local)
             .replace('{/}', program.sep))
 
@@ -155,13 +156,14 @@ def start_server(case, program):
     if 'real' in case:
         from real_servers import start_real_server
         return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD)
-    return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding)
+    return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
+                          case.get('port', 0))
 
 
 def run_case(program, case):
     """Runs one case; returns a list of complaints (empty when it passed)."""
     server = start_server(case, program)
-    host = '127.0.0.1:%d' % server.port
+    host = '127.0.0.1' if case.get('port') == 21 else '127.0.0.1:%d' % server.port
     if case.get('refused'):
         server.close()
     root = tempfile.mkdtemp(prefix='vardek-')
@@ -216,6 +218,8 @@ def main():
     parser.add_argument('--launcher')
     parser.add_argument('--prefix')
     parser.add_argument('-k', default='')
+    parser.add_argument('--netns', action='store_true',
+                        help='run only the cases that need port 21, in a network namespace')
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
                else Program(options.exe))
@@ -224,7 +228,8 @@ def main():
     program.start_wine()
     try:
         for case in cases:
-            if options.k not in case['name'] or case.get('only', program.name) != program.name:
+            if (options.k not in case['name'] or case.get('only', program.name) != program.name
+                    or options.netns != (case.get('port') == 21)):
                 continue
             problems = run_case(program, case)
             failed += bool(problems)

@@ -117,3 +117,7 @@ CASES += [
     dict(SLOW, name='a pipe gets short output at the end', live='pipe',
          check=arrived_early(False)),
 ]
+
+CASES.append(dict(name='without a port the server is reached on port 21', port=21,
+                  args=['{L}*', '{H}', LOGIN, PASSWORD, '/'], out=LOGGED_IN, code=0,
+                  cmds=LOGIN_CMDS))

@@ -228,8 +228,8 @@ class RealServer:
             self.high = self.low + PASSIVE_PORTS - 1
             cmd = KINDS[kind](self, login, password)
             self._make_root(dirs)
-            # A shell is the namespace's first process: vsftpd in that place dies of a
-            # segmentation fault once its first session has ended.
+            # A shell is the namespace's first process: vsftpd in that place is sent the
+            # exits of its sessions' orphans too, and dies of a segmentation fault.
             with open(os.path.join(self.base, 'server.out'), 'wb') as out:
                 self.proc = subprocess.Popen(
                     ['unshare', '-p', '-f', '--mount-proc', '--kill-child', 'sh', '-c',

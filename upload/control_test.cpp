@@ -31,18 +31,6 @@ TEST(ReadReply, ReadsMultiLineRepliesWhole) {
   }
 }
 
-TEST(ReadReply, IsPositiveOnlyWhenWholeAndBeginningWith2) {
-  Reply reply;
-  reply.first_line = "230-Welcome";
-  EXPECT_FALSE(reply.IsPositive());
-  reply.complete = true;
-  EXPECT_TRUE(reply.IsPositive());
-  reply.first_line = "331 Password";
-  EXPECT_FALSE(reply.IsPositive());
-  reply.first_line = "";
-  EXPECT_FALSE(reply.IsPositive());
-}
-
 TEST(SplitHostPort, TakesOnlyADecimalPortAfterOneColon) {
   const struct {
     const char* server;

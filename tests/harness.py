@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
 """Runs vardek, natively or as the .exe under wine, through tables of end-to-end cases.
 
-usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT]
+usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
 
-A case is a dict: args (with {H} for the scripted server's host:port, {P} for its port, {L} for the local tree
-as the program is given it), script and dirs for the scripted server, tree for the local files,
-real (the name of a real FTP server to run instead of the scripted one), out (the expected
-messages), code (the exit code), and optionally cmds (the expected command
-transcript), files (the expected remote files), port (21 for the cases that run with --netns
-in a network namespace of their own), env, live ('tty' or 'pipe' for
-standard output), only ('native' or 'wine'), raw (a whole
-Windows command line after the program name, run through the launcher) and check(case, result).
+A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
+{L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
+a whole Windows command line after the program name, run through the launcher. tree: the local
+files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
+of a real server to run instead. out and code: the expected messages and exit code. Optional:
+cmds (the command transcript), files (the remote files afterwards), env, live ('tty' or 'pipe'
+for standard output), port (21: the case runs with --netns, in a network namespace of its own),
+only ('native' or 'wine'), refused (nothing listens), check(case, result) for anything else.
 """
 import argparse
 import importlib
@@ -65,14 +65,16 @@ class Program:
     def console(self, messages):
         return ''.join(m + '\r\n' for m in messages).encode(self.console_encoding)
 
+    def command(self, args):
+        return (['wine', self.exe] if self.wine else [self.exe]) + args
+
     def run(self, args, env=None, raw=None, timeout=60):
         """Returns (stdout bytes, exit code, seconds); stdout goes to a file, as wine needs."""
+        cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
             env = dict(env or {}, VARDEK_RAW_COMMAND_LINE='vardek.exe ' + raw,
                        VARDEK_RAW_PROGRAM=self.path(os.path.abspath(self.exe)))
-        else:
-            cmd = (['wine', self.exe] if self.wine else [self.exe]) + args
         with tempfile.TemporaryFile() as out:
             started = time.monotonic()
             try:
@@ -86,38 +88,27 @@ class Program:
             return out.read(), code, seconds
 
     def run_live(self, args, env, kind):
-        """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); returns
-        (stdout bytes, exit code, seconds, the bytes that arrived while the program still ran)."""
+        """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); also returns what
+        arrived in the first 1.5 s, long before a run that waits 3 s for a silent server ends."""
         reader, writer = pty.openpty() if kind == 'tty' else os.pipe()
         if kind == 'tty':
             tty.setraw(writer)  # the bytes as the program wrote them, no CR added
-        cmd = (['wine', self.exe] if self.wine else [self.exe]) + args
         started = time.monotonic()
-        proc = subprocess.Popen(cmd, stdout=writer, stderr=subprocess.DEVNULL,
+        proc = subprocess.Popen(self.command(args), stdout=writer, stderr=subprocess.DEVNULL,
                                 stdin=subprocess.DEVNULL, env=self.env(env))
         os.close(writer)
-        chunks = []  # (time, bytes)
-        ended = None
+        early = os.read(reader, 4096) if select.select([reader], [], [], 1.5)[0] else b''
+        out = early
         while True:
-            ended = ended or (proc.poll() is not None and time.monotonic())
-            if not select.select([reader], [], [], 0.1)[0]:
-                if ended:
-                    break
-                continue
             try:
                 chunk = os.read(reader, 4096)
             except OSError:  # a terminal whose other side has closed
                 chunk = b''
             if not chunk:
                 break
-            chunks.append((time.monotonic(), chunk))
-        ended = ended or time.monotonic()
-        out = b''.join(c for _, c in chunks)
-        # Output counts as early when it came a clear second before the program ended.
-        early = b''.join(c for t, c in chunks if t < ended - 1)
+            out += chunk
         os.close(reader)
-        code = proc.wait(120)
-        return out, code, time.monotonic() - started, early
+        return out, proc.wait(60), time.monotonic() - started, early
 
 
 def make_tree(root, tree):

@@ -50,46 +50,45 @@ TEST(IsTodayFile, ComparesCalendarDatesOnly) {
   EXPECT_FALSE(IsTodayFile(written({}), LocalDate{}));
 }
 
-// The listing takes the date of the last write in local time, and dates that a DOS date cannot
-// hold count as no date.
+// The listing dates the last write in local time (no date where a DOS date has none), admits
+// every entry type and goes in name order without regard to case.
 TEST(Listing, DatesFilesInLocalTimeAroundMidnight) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vardek-listing";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir / "sub.txt");
-  const struct {
-    const char* name;
-    time_t written;  // seconds since 1970, UTC
-    LocalDate date;  // in UTC+3
-  } files[] = {
-      {"a.txt", 1796590799, {2026, 12, 6}},  // 2026-12-06 20:59:59 UTC = 23:59:59 at UTC+3
-      {"B.txt", 1796590800, {2026, 12, 7}},  // 2026-12-06 21:00:00 UTC = 00:00 at UTC+3
-      {"c.txt", 157766400, {}},              // 1975
-      {"d.TXT", 4354819200, {}},             // 2108
-  };
-  for (const auto& f : files) {
-    const std::string path = (dir / f.name).string();
-    std::fclose(std::fopen(path.c_str(), "w"));
-    timespec times[2] = {{f.written, 0}, {f.written, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  }
   symlink("sub.txt", (dir / "e.txt").c_str());
   symlink("missing", (dir / "f.txt").c_str());
+  const struct {
+    const char* name;
+    time_t written;  // UTC; 0: made above
+    int date;        // at UTC+3; 0: no date
+    bool is_directory;
+  } entries[] = {
+      {"a.txt", 1796590799, 20261206, false},  // 23:59:59 at UTC+3
+      {"B.txt", 1796590800, 20261207, false},  // midnight at UTC+3
+      {"c.txt", 157766400, 0, false},          // 1975
+      {"d.TXT", 4354819200, 0, false},         // 2108
+      {"e.txt", 0, -1, true},                  // a link to a directory
+      {"f.txt", 0, -1, false},                 // a broken link
+      {"sub.txt", 0, -1, true},
+  };
+  for (const auto& e : entries) {
+    if (e.written == 0) continue;
+    const std::string path = (dir / e.name).string();
+    std::fclose(std::fopen(path.c_str(), "w"));
+    timespec times[2] = {{e.written, 0}, {e.written, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
   setenv("TZ", "UTC-3", 1);
   tzset();
   Listing listing(dir.string() + "/", "*.TXT");
   ListingEntry entry;
-  for (const auto& f : files) {
+  for (const auto& e : entries) {
     ASSERT_TRUE(listing.Next(&entry));
-    EXPECT_EQ(entry.name, f.name);
-    EXPECT_FALSE(entry.is_directory);
-    EXPECT_EQ(entry.written.year * 10000 + entry.written.month * 100 + entry.written.day,
-              f.date.year * 10000 + f.date.month * 100 + f.date.day) << f.name;
-  }
-  const char* rest[][2] = {{"e.txt", "dir"}, {"f.txt", "file"}, {"sub.txt", "dir"}};
-  for (const auto& r : rest) {
-    ASSERT_TRUE(listing.Next(&entry));
-    EXPECT_EQ(entry.name, r[0]);
-    EXPECT_EQ(entry.is_directory ? "dir" : "file", std::string(r[1])) << r[0];
+    EXPECT_EQ(entry.name, e.name);
+    EXPECT_EQ(entry.is_directory, e.is_directory) << e.name;
+    const LocalDate& d = entry.written;
+    EXPECT_EQ(e.date < 0 ? -1 : d.year * 10000 + d.month * 100 + d.day, e.date) << e.name;
   }
   EXPECT_FALSE(listing.Next(&entry));
   unsetenv("TZ");

@@ -38,6 +38,7 @@ bool TSocket::Connect(const std::string& host, int port) {
 }
 
 bool TSocket::ConnectAddress(std::uint32_t address, int port) {
+  Close();  // an earlier socket is never leaked
   // Bytes left from an earlier connection must never be handed out.
   BufferCount = 0;
   BufferPos = kNothingReceived;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs vardek, natively or as the .exe under wine, through tables of end-to-end cases.
 
-usage: harness.py SUITE (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
+usage: harness.py SUITE[,SUITE...] (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
 
 A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
 {L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
@@ -214,7 +214,7 @@ def main():
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
                else Program(options.exe))
-    cases = importlib.import_module(options.suite).CASES
+    cases = [c for suite in options.suite.split(',') for c in importlib.import_module(suite).CASES]
     failed = 0
     program.start_wine()
     try:

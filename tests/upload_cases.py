@@ -205,3 +205,9 @@ CASES = [
          out=run(CWD('/'), NOT_SENT('d\r\nDELE x/'), STOP), code=5,
          cmds=LOGIN_CMDS + ['CWD /'], only='native'),
 ]
+
+# Run in a network namespace that has only loopback: were the announced private address used,
+# the connection would fail at once, and no packet could leave.
+CASES.append(dict(name='PASV naming a private address', port=21, args=args('*', '/'), tree=ONE,
+                  script={'PASV': '227 Entering Passive Mode (10,0,0,5,{p1},{p2})'},
+                  out=run(CWD('/'), SEND('a.bin')), code=0, files={'/a.bin': EVERY_BYTE}))

@@ -82,23 +82,18 @@ void TSocket::FillBuffer() {
   BufferPos = 0;
 }
 
-bool TSocket::NextByte(std::uint8_t* byte) {
+bool TSocket::ReadByte(std::uint8_t* byte) {
   if (BufferPos >= BufferCount) FillBuffer();
   if (BufferPos >= BufferCount) return false;
   *byte = static_cast<std::uint8_t>(Buffer[BufferPos++]);
   return true;
 }
 
-std::uint8_t TSocket::ReadByte() {
-  std::uint8_t byte = 0;
-  return NextByte(&byte) ? byte : 0;
-}
-
 std::string TSocket::ReadLine() {
   char line[kMaxLine];
   int count = 0;
   std::uint8_t byte = 0;
-  while (count < kMaxLine && NextByte(&byte)) {
+  while (count < kMaxLine && ReadByte(&byte)) {
     if (byte >= 32) {
       line[count++] = static_cast<char>(byte);
     } else if (count > 0) {
@@ -106,7 +101,7 @@ std::string TSocket::ReadLine() {
     }
   }
   // An over-long line counts by its first kMaxLine bytes; the rest must not pose as a reply.
-  while (count == kMaxLine && NextByte(&byte) && byte >= 32) {
+  while (count == kMaxLine && ReadByte(&byte) && byte >= 32) {
   }
   return std::string(line, count);
 }

@@ -23,7 +23,6 @@ class TSocket {
   // address in network byte order, as PeerIPv4() gives it.
   bool ConnectAddress(std::uint32_t address, int port);
   void Close();
-  bool IsOpen() const { return Handle != sockets::kNoHandle; }
   std::uint32_t PeerIPv4() const { return PeerAddress.address; }
 
   bool Send(const char* data, int length);
@@ -32,8 +31,8 @@ class TSocket {
   bool WaitReadable();
   int Receive(char* buffer, int size);
   void FillBuffer();
-  // 0 when nothing more can be received; a received NUL byte is also 0.
-  std::uint8_t ReadByte();
+  // False when nothing more can be received: a time-out, the peer's close or an error.
+  bool ReadByte(std::uint8_t* byte);
   // The next non-empty line: ends at any byte below 32, at a time-out, at the peer's close or at
   // an error. Empty when nothing arrived. Beyond kMaxLine bytes the rest of the line is dropped.
   std::string ReadLine();
@@ -46,8 +45,6 @@ class TSocket {
 
  private:
   static constexpr int kNothingReceived = 2147483647;
-
-  bool NextByte(std::uint8_t* byte);
 
   sockets::Handle Handle = sockets::kNoHandle;
   struct {

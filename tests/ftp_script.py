@@ -44,7 +44,6 @@ class ScriptedServer:
         self.cwd = '/'
         self.commands = []  # command lines as received
         self.files = {}     # remote path -> bytes of its last STOR
-        self.data = []      # bytes of every data connection, in order
         self.connections = 0
         self.silent = False
         self.stalled = False
@@ -135,7 +134,6 @@ class ScriptedServer:
         if not self._send(preliminary):
             return 'CLOSE'
         received = self._receive_data(self._reply_for('DATA', ''))
-        self.data.append(received)
         self.files[resolve(self.cwd, name)] = received
         return self._reply_for('DONE', '')
 

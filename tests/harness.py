@@ -112,14 +112,12 @@ class Program:
 
 
 def make_tree(root, tree):
-    """tree maps a relative path to bytes, to (bytes, mtime), to DIR, to ('link', target), to
-    ('fifo',) or to ('socket',)."""
+    """tree maps a relative path to bytes, to (bytes, mtime), to ('link', target), to ('fifo',)
+    or to ('socket',)."""
     for rel, content in (tree or {}).items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if content == DIR:
-            os.makedirs(path, exist_ok=True)
-        elif isinstance(content, tuple) and content[0] == 'link':
+        if isinstance(content, tuple) and content[0] == 'link':
             os.symlink(content[1], path)
         elif content == ('fifo',):
             os.mkfifo(path)
@@ -132,9 +130,6 @@ def make_tree(root, tree):
                 f.write(data)
             if mtime is not None:
                 os.utime(path, (mtime, mtime))
-
-
-DIR = 'DIR'
 
 
 def fill(text, program, host, local):

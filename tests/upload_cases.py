@@ -1,7 +1,7 @@
 """End-to-end cases of the upload: file selection, the directory walk and the transfer."""
 import time
 
-from harness import DIR, LOGIN, PASSWORD
+from harness import LOGIN, PASSWORD
 from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP
 
 

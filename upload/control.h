@@ -22,6 +22,9 @@ Reply ReadReply(TSocket& connection);
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(RunState& run, const std::string& command);
 
+// A text with a CR or LF byte would put commands of its own on the control connection.
+bool HasLineBreak(const std::string& text);
+
 // Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus.
 void ReportFailure(RunState& run, std::initializer_list<std::string> messages, ExitCode code);
 

@@ -100,7 +100,7 @@ void ReportFileNotSent(RunState& run, const std::string& local_path) {
   AbortTransfer(run, "Не удалось отправить файл \"" + local_path + "\"", kExitTransfer);
 }
 
-void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry) {
+void UploadFile(RunState& run, const DirectoryContext& dir, const ListingEntry& entry) {
   const std::string path = dir.LocalDir + entry.name;
   Exchange(run, "TYPE I");
   run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
@@ -110,17 +110,15 @@ void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry)
   if (HasLineBreak(entry.name) || !file.Open(path)) return ReportFileNotSent(run, path);
 
   Reply reply = Exchange(run, "PASV");
-  dir.LastReply = reply.first_line;
   if (!reply.IsPositive()) {
     return AbortTransfer(
         run, "Сервер \"" + run.ServerHost + "\" отказывается работать в пассивном режиме",
         kExitPassive);
   }
-  if (!OpenPassiveData(run, dir.LastReply)) {
+  if (!OpenPassiveData(run, reply.first_line)) {
     return AbortTransfer(run, "Не удается установить связь с сокетом данных", kExitTransfer);
   }
   reply = Exchange(run, "STOR " + entry.name);
-  dir.LastReply = reply.first_line;
   if (IsRefusal(reply)) {
     run.DataConnection->Close();
     return ReportFileNotSent(run, path);
@@ -129,6 +127,5 @@ void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry)
   file.Close();
   run.DataConnection->Close();  // the end of the file for the server
   reply = ReadReply(*run.ControlConnection);
-  dir.LastReply = reply.first_line;
   if (!copied || !reply.IsPositive()) ReportFileNotSent(run, path);
 }

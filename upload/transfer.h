@@ -10,7 +10,7 @@
 #include "upload/walk.h"
 
 // Sends the entry's file with TYPE I, PASV and STOR; a failure stops the walk.
-void UploadFile(RunState& run, DirectoryContext& dir, const ListingEntry& entry);
+void UploadFile(RunState& run, const DirectoryContext& dir, const ListingEntry& entry);
 // Connects DataConnection to the port that a PASV reply names, on the control connection's host.
 bool OpenPassiveData(RunState& run, const std::string& reply);
 // The port of a PASV reply: six comma-separated fields between the first "(" and the first ")",

@@ -10,11 +10,9 @@ std::string NotFoundMessage(const std::string& RemotePath) {
   return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
 }
 
-bool EnterRemoteDirectory(RunState& run, DirectoryContext& dir) {
+bool EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
-  Reply reply = Exchange(run, "CWD " + dir.RemotePath);
-  dir.LastReply = reply.first_line;
-  if (reply.IsPositive()) return true;
+  if (Exchange(run, "CWD " + dir.RemotePath).IsPositive()) return true;
   if (!run.CreateDirs) {
     ReportFailure(run,
                   {NotFoundMessage(dir.RemotePath),
@@ -27,7 +25,7 @@ bool EnterRemoteDirectory(RunState& run, DirectoryContext& dir) {
   return false;
 }
 
-void SendFiles(RunState& run, DirectoryContext& dir) {
+void SendFiles(RunState& run, const DirectoryContext& dir) {
   Listing listing(dir.LocalDir, dir.FileMask);
   ListingEntry entry;
   while (!run.TransferAborted && listing.Next(&entry)) {
@@ -49,8 +47,6 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, DirectoryCh
 }
 
 }  // namespace
-
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
   DirectoryChain chain;
@@ -94,16 +90,14 @@ std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath) {
   return prefixes;
 }
 
-bool MakeRemotePath(RunState& run, DirectoryContext& dir) {
+bool MakeRemotePath(RunState& run, const DirectoryContext& dir) {
   const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
   for (const std::string& prefix : prefixes) {
     // A refused MKD is not reported: the directory may exist already.
     if (Exchange(run, "MKD " + prefix).IsPositive()) {
       run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");
     }
-    Reply reply = Exchange(run, "CWD " + prefix);
-    dir.LastReply = reply.first_line;
-    if (!reply.IsPositive()) return false;
+    if (!Exchange(run, "CWD " + prefix).IsPositive()) return false;
   }
   return !prefixes.empty();
 }

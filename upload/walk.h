@@ -14,7 +14,6 @@ struct DirectoryContext {
   std::string LocalDir;
   std::string FileMask;
   std::string RemotePath;
-  std::string LastReply;  // the first line of the latest reply
 };
 
 // Sends what LocalMask selects into RemotePath, starting the chain of visited directories.
@@ -22,10 +21,8 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
 void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
                      DirectoryChain& chain);
 // Builds and enters the remote path one component at a time with MKD and CWD.
-bool MakeRemotePath(RunState& run, DirectoryContext& dir);
+bool MakeRemotePath(RunState& run, const DirectoryContext& dir);
 // The paths that MakeRemotePath creates and enters, in order; none for "/" or a path with "//".
 std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath);
-
-bool HasLineBreak(const std::string& text);
 
 #endif  // VARDEK_UPLOAD_WALK_H_

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is missing (Debian packages), builds the native and the
-# Windows build, and runs every suite through ctest. Extra arguments go to ctest.
+# Windows build and runs every suite through ctest, then the unit tests and native suites again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets for a bounded time.
+# Extra arguments go to each ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +20,8 @@ has wine || missing+=(wine)
 has vsftpd || [ -x /usr/sbin/vsftpd ] || missing+=(vsftpd)
 has unshare || missing+=(util-linux)
 has ip || missing+=(iproute2)
+has clang++-14 || missing+=(clang-14)
+dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
 has openssl || missing+=(openssl)
 [ -e /usr/share/i18n/SUPPORTED ] || missing+=(locales)
 if ((${#missing[@]})); then
@@ -37,4 +41,29 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j2
 cmake -S . -B build -DVARDEK_WINDOWS_BUILD="$PWD/build-win" >/dev/null
 cmake --build build -j2
-ctest --test-dir build --output-on-failure -j2 "$@"
+status=0
+ctest --test-dir build --output-on-failure -j2 "$@" || status=1
+
+# Any sanitizer report aborts the process, so the test that ran it fails. The end-to-end harness
+# discards the program's standard error, so the reports go to files, shown below.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVARDEK_SANITIZE=ON >/dev/null
+cmake --build build-asan -j2
+reports="$PWD/build-asan/sanitizer-reports"
+rm -rf "$reports" && mkdir -p "$reports"
+stop="abort_on_error=1:halt_on_error=1:log_path=$reports/report"
+# The native program's 8 MiB memory bound does not hold for ASan's own shadow memory and
+# quarantine.
+ASAN_OPTIONS="$stop:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_string_checks=1" \
+UBSAN_OPTIONS="$stop:print_stacktrace=1" VARDEK_MAX_RSS_KB=65536 \
+  ctest --test-dir build-asan --output-on-failure -j2 "$@" || status=1
+if compgen -G "$reports/*" >/dev/null; then
+  cat "$reports"/*
+  status=1
+fi
+
+# libFuzzer targets, built with clang under the same sanitizers; each runs for 12 seconds.
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARDEK_FUZZ=ON -DVARDEK_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j2
+ctest --test-dir build-fuzz --output-on-failure -j2 "$@" || status=1
+exit "$status"

@@ -8,11 +8,13 @@ A case is a dict. args: the command line, with {H} for the server's host:port, {
 a whole Windows command line after the program name, run through the launcher. tree: the local
 files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
 of a real server to run instead. out and code: the expected messages and exit code. Optional:
-cmds (the command transcript), files (the remote files afterwards), env, live ('tty' or 'pipe'
+cmds (the command transcript), files (the remote files afterwards, or a function of the
+program that gives them), then (later runs, see run_case), during (see run_case), env, live ('tty' or 'pipe'
 for standard output), port (21: the case runs with --netns, in a network namespace of its own),
 only ('native' or 'wine'), refused (nothing listens), check(case, result) for anything else.
 """
 import argparse
+import hashlib
 import importlib
 import os
 import pty
@@ -22,6 +24,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 
@@ -29,13 +32,16 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from ftp_script import ScriptedServer  # noqa: E402
 
 LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
+# Whatever the server sends and however many files there are, the native program stays small.
+MAX_RSS_KB = 8 * 1024
 
 
 class Program:
     """How to start vardek on one platform, and how that platform writes texts and paths."""
 
-    def __init__(self, exe, wine_prefix=None, launcher=None):
+    def __init__(self, exe, wine_prefix=None, launcher=None, peak_memory=None):
         self.exe, self.prefix, self.launcher = exe, wine_prefix, launcher
+        self.peak_memory = peak_memory
         self.wine = wine_prefix is not None
         self.name = 'wine' if self.wine else 'native'
         self.console_encoding = 'cp866' if self.wine else 'utf-8'
@@ -75,7 +81,9 @@ class Program:
             cmd = ['wine', self.launcher]
             env = dict(env or {}, VARDEK_RAW_COMMAND_LINE='vardek.exe ' + raw,
                        VARDEK_RAW_PROGRAM=self.path(os.path.abspath(self.exe)))
-        with tempfile.TemporaryFile() as out:
+        with tempfile.TemporaryFile() as out, tempfile.NamedTemporaryFile('r') as peak:
+            if self.peak_memory:
+                cmd = [self.peak_memory, peak.name] + cmd
             started = time.monotonic()
             try:
                 code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
@@ -85,7 +93,7 @@ class Program:
                 code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
             out.seek(0)
-            return out.read(), code, seconds
+            return out.read(), code, seconds, int(peak.read() or 0)
 
     def run_live(self, args, env, kind):
         """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); also returns what
@@ -141,59 +149,91 @@ def fill(text, program, host, local):
 def start_server(case, program):
     if 'real' in case:
         from real_servers import start_real_server
-        return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD)
+        return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD,
+                                 program.encoding)
     return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
                           case.get('port', 0))
 
 
+def run_program(program, step, host, local):
+    """One run of the program for a case or one of its later steps."""
+    args = [fill(a, program, host, local) for a in step.get('args', [])]
+    if 'live' in step:
+        out, code, seconds, early = program.run_live(args, step.get('env'), step['live'])
+        return dict(out=out, code=code, seconds=seconds, early=early, rss=0)
+    raw = step.get('raw')
+    out, code, seconds, rss = program.run(args, step.get('env'),
+                                          raw and fill(raw, program, host, local))
+    return dict(out=out, code=code, seconds=seconds, rss=rss)
+
+
+def check_run(program, step, result, host, local):
+    problems = []
+    expected = program.console([fill(m, program, host, local) for m in step['out']])
+    if result['out'] != expected:
+        text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
+        problems.append('console:\n  expected %r\n  got      %r'
+                        % (text(expected), text(result['out'])))
+    if result['code'] != step['code']:
+        problems.append('exit code: expected %d, got %s' % (step['code'], result['code']))
+    for secret in (LOGIN, PASSWORD):
+        if secret.encode() in result['out']:
+            problems.append('the console shows %r' % secret)
+    if result['rss'] > MAX_RSS_KB:
+        problems.append('peak resident memory %d KiB' % result['rss'])
+    return problems
+
+
 def run_case(program, case):
-    """Runs one case; returns a list of complaints (empty when it passed)."""
+    """Runs one case; returns a list of complaints (empty when it passed).
+
+    A case may hold later steps in then: each updates the local tree and runs the program again
+    against the same server. during(server, root) runs in a thread of its own while the first
+    run lasts."""
     server = start_server(case, program)
     host = '127.0.0.1' if case.get('port') == 21 else '127.0.0.1:%d' % server.port
     if case.get('refused'):
         server.close()
     root = tempfile.mkdtemp(prefix='vardek-')
+    local = program.path(root + '/')
+    problems = []
     try:
         make_tree(root, case.get('tree'))
-        local = program.path(root + '/')
-        args = [fill(a, program, host, local) for a in case.get('args', [])]
-        raw = case.get('raw')
-        early = None
-        if 'live' in case:
-            out, code, seconds, early = program.run_live(args, case.get('env'), case['live'])
-        else:
-            out, code, seconds = program.run(args, case.get('env'),
-                                             raw and fill(raw, program, host, local))
+        during = case.get('during') and threading.Thread(target=case['during'],
+                                                        args=(server, root))
+        if during:
+            during.start()
+        result = run_program(program, case, host, local)
+        if during:
+            during.join()
+        problems += check_run(program, case, result, host, local)
+        for n, step in enumerate(case.get('then', []), 2):
+            make_tree(root, step.get('tree'))
+            problems += ['run %d: %s' % (n, p) for p in check_run(
+                program, step, run_program(program, step, host, local), host, local)]
     finally:
         server.close()
         shutil.rmtree(root, ignore_errors=True)
-    result = dict(out=out, code=code, seconds=seconds, server=server, early=early)
-    problems = []
-    expected = program.console([fill(m, program, host, local) for m in case['out']])
-    if out != expected:
-        text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
-        problems.append('console:\n  expected %r\n  got      %r' % (text(expected), text(out)))
-    if code != case['code']:
-        problems.append('exit code: expected %d, got %s' % (case['code'], code))
+    result['server'] = server
     if 'cmds' in case:
         want = [fill(c, program, host, local) for c in case['cmds']]
         if server.commands != want:
             problems.append('commands:\n  expected %r\n  got      %r' % (want, server.commands))
-    if 'files' in case and server.files != case['files']:
+    files = case.get('files')
+    files = files(program) if callable(files) else files
+    if files is not None and server.files != files:
         problems.append('remote files: expected %r, got %r'
-                        % (summary(case['files']), summary(server.files)))
+                        % (summary(files), summary(server.files)))
     if getattr(server, 'stalled', False):
         problems.append('the dialogue stalled: the client waited for a reply to no command')
-    for secret in (LOGIN, PASSWORD):
-        if secret.encode() in out:
-            problems.append('the console shows %r' % secret)
     if 'check' in case:
         problems += case['check'](case, result) or []
     return problems
 
 
 def summary(files):
-    return {path: (len(data), data[:16]) for path, data in files.items()}
+    return {path: (len(data), hashlib.sha256(data).hexdigest()[:12]) for path, data in
+            sorted(files.items())}
 
 
 def main():
@@ -203,12 +243,13 @@ def main():
     parser.add_argument('--wine')
     parser.add_argument('--launcher')
     parser.add_argument('--prefix')
+    parser.add_argument('--peak-memory', help='the launcher that measures peak memory')
     parser.add_argument('-k', default='')
     parser.add_argument('--netns', action='store_true',
                         help='run only the cases that need port 21, in a network namespace')
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
-               else Program(options.exe))
+               else Program(options.exe, peak_memory=options.peak_memory))
     cases = [c for suite in options.suite.split(',') for c in importlib.import_module(suite).CASES]
     failed = 0
     program.start_wine()

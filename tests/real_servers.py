@@ -114,9 +114,11 @@ import sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port, login, password, low, high = sys.argv[1:]
+root, port, login, password, low, high = sys.argv[1:7]
 FTPHandler.authorizer = DummyAuthorizer()
 FTPHandler.authorizer.add_user(login, password, root, perm='elradfmwMT')
+for path in sys.argv[7:]:  # it serves as root: file modes would not stop the login
+    FTPHandler.authorizer.override_perm(login, root + path, perm='elr', recursive=True)
 FTPHandler.auth_failed_timeout = 0
 FTPHandler.passive_ports = range(int(low), int(high) + 1)
 FTPServer(('127.0.0.1', int(port)), FTPHandler).serve_forever()
@@ -128,19 +130,24 @@ def pyftpdlib(s, login, password):
                       capture_output=True).returncode:
         apt('install', '-y', 'python3-pyftpdlib')
     return ['/usr/bin/python3', '-c', PYFTPDLIB, s.root, str(s.port), login, password,
-            str(s.low), str(s.high)]
+            str(s.low), str(s.high)] + s.read_only
 
 
+READ_ONLY = 'read-only'
 KINDS = {'vsftpd': vsftpd, 'proftpd': proftpd, 'pure-ftpd': pure_ftpd, 'pyftpdlib': pyftpdlib}
 
 
 class RealServer:
     """dirs holds the remote directories that exist at the start; an entry (path, bytes) is a
-    file that does. After close(), files maps the remote path of every file to its bytes."""
+    file that does, and (path, READ_ONLY) a directory where the login may not write. After
+    close(), files maps the remote path of every file, its name decoded from the client's
+    encoding, to its bytes."""
 
-    def __init__(self, kind, dirs, login, password):
+    def __init__(self, kind, dirs, login, password, encoding='utf-8'):
         self.commands, self.connections, self.files = None, 0, {}
         self.proc = self.pam = None
+        self.encoding = encoding
+        self.read_only = [e[0] for e in dirs if isinstance(e, tuple) and e[1] == READ_ONLY]
         self.base = tempfile.mkdtemp(prefix='vardek-%s-' % kind)
         os.chmod(self.base, 0o755)
         self.root = self.base + '/root'
@@ -182,15 +189,20 @@ class RealServer:
         for entry in dirs:
             path, data = entry if isinstance(entry, tuple) else (entry, None)
             local = os.path.join(self.root, path.lstrip('/'))
-            os.makedirs(local if data is None else os.path.dirname(local), exist_ok=True)
-            if data is not None:
+            os.makedirs(local if data in (None, READ_ONLY) else os.path.dirname(local),
+                        exist_ok=True)
+            if data not in (None, READ_ONLY):
                 with open(local, 'wb') as f:
                     f.write(data)
         for top, subdirs, files in os.walk(self.root):  # the login writes as uid/gid
             for name in [top] + [os.path.join(top, n) for n in subdirs + files]:
                 os.chown(name, self.uid, self.gid)
+        for path in self.read_only:
+            os.chown(self.root + path, 0, 0)
+            os.chmod(self.root + path, 0o555)
 
-    def close(self):
+    def stop(self):
+        """Ends the server and its sessions at once, as a crash or a power cut would."""
         if self.proc is not None:
             # Killing the namespace's first process ends every process in it, then unshare.
             pid = self.proc.pid
@@ -202,6 +214,9 @@ class RealServer:
                 pass
             self.proc.wait(10)
             self.proc = None
+
+    def close(self):
+        self.stop()
         if self.pam is not None:
             os.remove(self.pam)
             self.pam = None
@@ -209,9 +224,10 @@ class RealServer:
             for top, _, files in os.walk(self.root):
                 for name in files:
                     with open(os.path.join(top, name), 'rb') as f:
-                        self.files['/' + os.path.relpath(f.name, self.root)] = f.read()
+                        remote = os.fsencode('/' + os.path.relpath(f.name, self.root))
+                        self.files[remote.decode(self.encoding, 'surrogateescape')] = f.read()
             shutil.rmtree(self.base, ignore_errors=True)
 
 
-def start_real_server(kind, dirs, login, password):
-    return RealServer(kind, dirs, login, password)
+def start_real_server(kind, dirs, login, password, encoding='utf-8'):
+    return RealServer(kind, dirs, login, password, encoding)

@@ -76,9 +76,13 @@ CASES = [
     dict(name='a named pipe is not read', args=args('*', '/'), tree={'a.bin': ('fifo',), 'b': b''},
          out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
          cmds=LOGIN_CMDS + ['CWD /', 'TYPE I']),
-    dict(name='STOR refused', args=args('*', '/'), tree=TWO, script={'STOR': '553 Not allowed'},
+] + [
+    dict(name='STOR refused with ' + reply, args=args('*', '/'), tree=TWO, script={'STOR': reply},
          out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
-         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin'), files={}),
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin'), files={})
+    for reply in ("553 Can't open that file: Permission denied", '550 Not enough privileges.',
+                  '450 Busy')
+] + [
     dict(name='completion 451', args=args('*', '/'), tree=TWO, script={'DONE': '451 Failed'},
          out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
          cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin')),
@@ -112,6 +116,8 @@ CASES = [
         ('with blanks', '227 Entering Passive Mode (127, 0, 0, 1, {p1}, {p2})'),
         ('naming another host', '227 Entering Passive Mode (127,0,0,2,{p1},{p2})'),
         ('with hexadecimal ports', '227 Entering Passive Mode (127,0,0,1,{p1:#x},${p2:X})'),
+        ('without the final dot', '227 Entering Passive Mode (127,0,0,1,{p1},{p2})'),
+        ('in lower case', '227 Entering passive mode (127,0,0,1,{p1},{p2}).'),
     ]
 ] + [
     # The walk.

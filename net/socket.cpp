@@ -51,11 +51,18 @@ bool TSocket::ConnectAddress(std::uint32_t address, int port) {
   return false;
 }
 
+int TSocket::MillisecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  constexpr std::int64_t kLongest = 2000000000;  // poll and select take an int
+  return static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(left.count(), kLongest)));
+}
+
 bool TSocket::Send(const char* data, int length) {
   if (Handle == sockets::kNoHandle || length <= 0) return false;
   while (length > 0) {
     int chunk = std::min(length, kBufferSize);
-    if (sockets::Wait(Handle, true, WriteTimeout) <= 0) return false;
+    const int wait = MillisecondsUntil(Clock::now() + std::chrono::seconds(WriteTimeout));
+    if (sockets::Wait(Handle, true, wait) <= 0) return false;
     // A partial send is a failure: the rest of the chunk is not retried.
     if (sockets::SendOnce(Handle, data, chunk) != chunk) return false;
     data += chunk;
@@ -69,7 +76,9 @@ bool TSocket::SendText(const std::string& text) {
 }
 
 bool TSocket::WaitReadable() {
-  return Handle != sockets::kNoHandle && sockets::Wait(Handle, false, ReadTimeout) > 0;
+  if (Handle == sockets::kNoHandle || Clock::now() >= ReadUntil) return false;
+  const int wait = MillisecondsUntil(std::min(ReadDeadline(), ReadUntil));
+  return sockets::Wait(Handle, false, wait) > 0;
 }
 
 int TSocket::Receive(char* buffer, int size) {
@@ -89,7 +98,18 @@ bool TSocket::ReadByte(std::uint8_t* byte) {
   return true;
 }
 
-std::string TSocket::ReadLine() {
+std::string TSocket::ReadLine() { return ReadLineBy(ReadDeadline()); }
+
+// A server that trickles bytes, or streams a line without end, must not hold the run beyond the
+// deadline: every wait for the line's bytes ends there.
+std::string TSocket::ReadLineBy(Clock::time_point deadline) {
+  ReadUntil = deadline;
+  std::string line = ReadLineUntilDeadline();
+  ReadUntil = Clock::time_point::max();
+  return line;
+}
+
+std::string TSocket::ReadLineUntilDeadline() {
   char line[kMaxLine];
   int count = 0;
   std::uint8_t byte = 0;

@@ -3,6 +3,7 @@
 #ifndef VARDEK_NET_SOCKET_H_
 #define VARDEK_NET_SOCKET_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -10,6 +11,7 @@
 
 class TSocket {
  public:
+  using Clock = std::chrono::steady_clock;
   static constexpr int kBufferSize = 1024;
   static constexpr int kMaxLine = 4096;
 
@@ -33,9 +35,13 @@ class TSocket {
   void FillBuffer();
   // False when nothing more can be received: a time-out, the peer's close or an error.
   bool ReadByte(std::uint8_t* byte);
-  // The next non-empty line: ends at any byte below 32, at a time-out, at the peer's close or at
-  // an error. Empty when nothing arrived. Beyond kMaxLine bytes the rest of the line is dropped.
+  // The next non-empty line: ends at any byte below 32, at the peer's close, at an error, or when
+  // the whole line has taken ReadTimeout. Empty when nothing arrived. Beyond kMaxLine bytes the
+  // rest of the line is dropped.
   std::string ReadLine();
+  // The same, ending at the deadline: a reply of many lines is bounded as a whole.
+  std::string ReadLineBy(Clock::time_point deadline);
+  Clock::time_point ReadDeadline() const { return Clock::now() + std::chrono::seconds(ReadTimeout); }
 
   static bool IsDottedQuad(const std::string& text);
   static bool ResolveHost(const std::string& name, std::uint32_t* address);
@@ -46,6 +52,9 @@ class TSocket {
  private:
   static constexpr int kNothingReceived = 2147483647;
 
+  static int MillisecondsUntil(Clock::time_point deadline);
+  std::string ReadLineUntilDeadline();
+
   sockets::Handle Handle = sockets::kNoHandle;
   struct {
     std::uint32_t address = 0;  // network byte order
@@ -54,6 +63,7 @@ class TSocket {
   char Buffer[kBufferSize] = {};
   int BufferCount = 0;
   int BufferPos = kNothingReceived;  // index of the next byte to hand out
+  Clock::time_point ReadUntil = Clock::time_point::max();
 };
 
 #endif  // VARDEK_NET_SOCKET_H_

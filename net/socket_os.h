@@ -22,9 +22,9 @@ std::uint32_t DottedAddress(const std::string& text);
 bool LookupHost(const std::string& name, std::uint32_t* address);
 // address and port in network byte order; blocks until the OS gives up.
 bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port);
-// Waits at most `seconds` for the socket to become writable (or readable). Result > 0: ready,
-// 0: time-out, < 0: error.
-int Wait(Handle handle, bool for_writing, int seconds);
+// Waits at most `milliseconds` for the socket to become writable (or readable). Result > 0:
+// ready, 0: time-out, < 0: error.
+int Wait(Handle handle, bool for_writing, int milliseconds);
 // One send or recv call; the result is the OS's (bytes, 0 for an orderly close, -1 for an error).
 int SendOnce(Handle handle, const char* data, int length);
 int ReceiveOnce(Handle handle, char* buffer, int size);

@@ -54,9 +54,9 @@ bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port) {
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
 }
 
-int Wait(Handle handle, bool for_writing, int seconds) {
+int Wait(Handle handle, bool for_writing, int milliseconds) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(seconds);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   pollfd p{static_cast<int>(handle), static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());

@@ -36,11 +36,11 @@ bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port) {
   return connect(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
 }
 
-int Wait(Handle handle, bool for_writing, int seconds) {
+int Wait(Handle handle, bool for_writing, int milliseconds) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(static_cast<SOCKET>(handle), &set);
-  timeval limit{seconds, 0};
+  timeval limit{milliseconds / 1000, milliseconds % 1000 * 1000};
   return select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, nullptr, &limit);
 }
 

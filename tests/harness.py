@@ -33,15 +33,15 @@ from ftp_script import ScriptedServer  # noqa: E402
 
 LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
 # Whatever the server sends and however many files there are, the native program stays small.
-MAX_RSS_KB = 8 * 1024
+MAX_RSS_KB = 4 * 1024
 
 
 class Program:
     """How to start vardek on one platform, and how that platform writes texts and paths."""
 
-    def __init__(self, exe, wine_prefix=None, launcher=None, peak_memory=None):
+    def __init__(self, exe, wine_prefix=None, launcher=None, measured_run=None):
         self.exe, self.prefix, self.launcher = exe, wine_prefix, launcher
-        self.peak_memory = peak_memory
+        self.measured_run = measured_run
         self.wine = wine_prefix is not None
         self.name = 'wine' if self.wine else 'native'
         self.console_encoding = 'cp866' if self.wine else 'utf-8'
@@ -75,15 +75,16 @@ class Program:
         return (['wine', self.exe] if self.wine else [self.exe]) + args
 
     def run(self, args, env=None, raw=None, timeout=60):
-        """Returns (stdout bytes, exit code, seconds); stdout goes to a file, as wine needs."""
+        """Returns (stdout bytes, exit code, seconds, peak KiB, descriptors open at exit); stdout
+        goes to a file, as wine needs. The last two are None when not measured."""
         cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
             env = dict(env or {}, VARDEK_RAW_COMMAND_LINE='vardek.exe ' + raw,
                        VARDEK_RAW_PROGRAM=self.path(os.path.abspath(self.exe)))
-        with tempfile.TemporaryFile() as out, tempfile.NamedTemporaryFile('r') as peak:
-            if self.peak_memory:
-                cmd = [self.peak_memory, peak.name] + cmd
+        with tempfile.TemporaryFile() as out, tempfile.NamedTemporaryFile('r') as measured:
+            if self.measured_run:
+                cmd = [self.measured_run, measured.name] + cmd
             started = time.monotonic()
             try:
                 code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
@@ -93,7 +94,8 @@ class Program:
                 code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
             out.seek(0)
-            return out.read(), code, seconds, int(peak.read() or 0)
+            rss, fds = (int(n) for n in (measured.read().split() or (0, 0)))
+            return out.read(), code, seconds, rss, fds
 
     def run_live(self, args, env, kind):
         """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); also returns what
@@ -160,11 +162,11 @@ def run_program(program, step, host, local):
     args = [fill(a, program, host, local) for a in step.get('args', [])]
     if 'live' in step:
         out, code, seconds, early = program.run_live(args, step.get('env'), step['live'])
-        return dict(out=out, code=code, seconds=seconds, early=early, rss=0)
+        return dict(out=out, code=code, seconds=seconds, early=early, rss=0, fds=0)
     raw = step.get('raw')
-    out, code, seconds, rss = program.run(args, step.get('env'),
-                                          raw and fill(raw, program, host, local))
-    return dict(out=out, code=code, seconds=seconds, rss=rss)
+    out, code, seconds, rss, fds = program.run(args, step.get('env'),
+                                               raw and fill(raw, program, host, local))
+    return dict(out=out, code=code, seconds=seconds, rss=rss, fds=fds)
 
 
 def check_run(program, step, result, host, local):
@@ -181,6 +183,8 @@ def check_run(program, step, result, host, local):
             problems.append('the console shows %r' % secret)
     if result['rss'] > MAX_RSS_KB:
         problems.append('peak resident memory %d KiB' % result['rss'])
+    if result['fds'] > 3:  # standard input, output and error
+        problems.append('%d descriptors open at exit' % result['fds'])
     return problems
 
 
@@ -243,13 +247,14 @@ def main():
     parser.add_argument('--wine')
     parser.add_argument('--launcher')
     parser.add_argument('--prefix')
-    parser.add_argument('--peak-memory', help='the launcher that measures peak memory')
+    parser.add_argument('--measured-run',
+                        help='the launcher that measures peak memory and open descriptors')
     parser.add_argument('-k', default='')
     parser.add_argument('--netns', action='store_true',
                         help='run only the cases that need port 21, in a network namespace')
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
-               else Program(options.exe, peak_memory=options.peak_memory))
+               else Program(options.exe, measured_run=options.measured_run))
     cases = [c for suite in options.suite.split(',') for c in importlib.import_module(suite).CASES]
     failed = 0
     program.start_wine()

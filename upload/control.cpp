@@ -40,22 +40,27 @@ bool LogIn(RunState& run) {
 }  // namespace
 
 Reply ReadReply(TSocket& connection) {
+  // The whole reply, however many lines, must come within one time-out.
+  const TSocket::Clock::time_point deadline = connection.ReadDeadline();
   Reply reply;
-  reply.first_line = connection.ReadLine();
+  reply.first_line = connection.ReadLineBy(deadline);
   reply.last_line = reply.first_line;
-  if (reply.first_line.empty()) return reply;
-  if (StartsMultiLineReply(reply.first_line)) {
+  if (!reply.first_line.empty() && StartsMultiLineReply(reply.first_line)) {
     const std::string end = reply.first_line.substr(0, 3) + " ";
     do {
-      reply.last_line = connection.ReadLine();
-      if (reply.last_line.empty()) return reply;
-    } while (reply.last_line.compare(0, 4, end) != 0);
+      reply.last_line = connection.ReadLineBy(deadline);
+    } while (!reply.last_line.empty() && reply.last_line.compare(0, 4, end) != 0);
   }
-  reply.complete = true;
+  reply.complete = !reply.last_line.empty();
+  // After a reply cut short, a late rest would pass for the reply to the next command: the
+  // connection is of no more use, and its later commands fail at once instead of waiting again.
+  if (!reply.complete) connection.Close();
   return reply;
 }
 
 Reply Exchange(RunState& run, const std::string& command) {
+  // Callers refuse such texts with their own messages; this is the last line of defence.
+  if (HasLineBreak(command)) return Reply();
   run.ControlConnection->SendText(command + "\r\n");
   return ReadReply(*run.ControlConnection);
 }

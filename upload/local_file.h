@@ -19,9 +19,12 @@ class LocalFile {
   // Bytes read, 0 at the end of the file, -1 on a read error.
   int Read(char* buffer, int size);
   void Close();
+  // The size when the file was opened.
+  std::int64_t Size() const { return size_; }
 
  private:
   std::intptr_t handle_ = -1;
+  std::int64_t size_ = 0;
 };
 
 #endif  // VARDEK_UPLOAD_LOCAL_FILE_H_

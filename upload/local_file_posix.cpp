@@ -17,6 +17,7 @@ bool LocalFile::Open(const std::string& path) {
     return false;
   }
   handle_ = fd;
+  size_ = info.st_size;
   return true;
 }
 

@@ -11,11 +11,13 @@ bool LocalFile::Open(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  if (GetFileType(file) != FILE_TYPE_DISK) {
+  LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
     CloseHandle(file);
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  size_ = size.QuadPart;
   return true;
 }
 

@@ -23,19 +23,24 @@ bool ParseDigits(const std::string& digits, int base, std::uint64_t limit, std::
   return true;
 }
 
-// A refused STOR gets no data and no completion reply.
+// A refused STOR gets no data and no completion reply; nor does one whose reply never came
+// whole, since the server may not be taking the file.
 bool IsRefusal(const Reply& reply) {
-  return !reply.first_line.empty() && (reply.first_line[0] == '4' || reply.first_line[0] == '5');
+  return !reply.complete || reply.first_line[0] == '4' || reply.first_line[0] == '5';
 }
 
 // Copies the file in reads of kReadUnit bytes, each sent at once. False when a read or a send
-// failed, so that a file that reached the server only in part is never taken as sent.
+// failed, so that a file that reached the server only in part is never taken as sent; also when
+// the file ended short of its size at opening: cut while it was read, it arrived as neither its
+// old nor its new self. A file that grows is sent up to its new end.
 bool CopyToData(LocalFile& file, TSocket& data) {
   char buffer[kReadUnit];
+  std::int64_t copied = 0;
   for (;;) {
     int got = file.Read(buffer, kReadUnit);
-    if (got == 0) return true;
+    if (got == 0) return copied >= file.Size();
     if (got < 0 || !data.Send(buffer, got)) return false;
+    copied += got;
   }
 }
 
@@ -126,6 +131,7 @@ void UploadFile(RunState& run, const DirectoryContext& dir, const ListingEntry& 
   bool copied = CopyToData(file, *run.DataConnection);
   file.Close();
   run.DataConnection->Close();  // the end of the file for the server
-  reply = ReadReply(*run.ControlConnection);
-  if (!copied || !reply.IsPositive()) ReportFileNotSent(run, path);
+  // After a failed copy the file is not sent whatever the server says; and its reply, if it
+  // ever comes, is not worth another time-out, since the walk ends here.
+  if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) ReportFileNotSent(run, path);
 }

@@ -52,7 +52,8 @@ bool TSocket::ConnectAddress(std::uint32_t address, int port) {
 }
 
 int TSocket::MillisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  // Rounded up: a wait that ended a fraction early would pass for a time-out.
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   constexpr std::int64_t kLongest = 2000000000;  // poll and select take an int
   return static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(left.count(), kLongest)));
 }
@@ -76,9 +77,13 @@ bool TSocket::SendText(const std::string& text) {
 }
 
 bool TSocket::WaitReadable() {
-  if (Handle == sockets::kNoHandle || Clock::now() >= ReadUntil) return false;
-  const int wait = MillisecondsUntil(std::min(ReadDeadline(), ReadUntil));
-  return sockets::Wait(Handle, false, wait) > 0;
+  if (Handle == sockets::kNoHandle) return false;
+  int ready = 0;
+  if (Clock::now() < ReadUntil) {
+    ready = sockets::Wait(Handle, false, MillisecondsUntil(std::min(ReadDeadline(), ReadUntil)));
+  }
+  TimedOut = TimedOut || ready == 0;
+  return ready > 0;
 }
 
 int TSocket::Receive(char* buffer, int size) {
@@ -101,12 +106,13 @@ bool TSocket::ReadByte(std::uint8_t* byte) {
 std::string TSocket::ReadLine() { return ReadLineBy(ReadDeadline()); }
 
 // A server that trickles bytes, or streams a line without end, must not hold the run beyond the
-// deadline: every wait for the line's bytes ends there.
+// deadline: every wait for the line's bytes ends there, and what came by then is no line.
 std::string TSocket::ReadLineBy(Clock::time_point deadline) {
   ReadUntil = deadline;
+  TimedOut = false;
   std::string line = ReadLineUntilDeadline();
   ReadUntil = Clock::time_point::max();
-  return line;
+  return TimedOut ? std::string() : line;
 }
 
 std::string TSocket::ReadLineUntilDeadline() {

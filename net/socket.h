@@ -35,9 +35,9 @@ class TSocket {
   void FillBuffer();
   // False when nothing more can be received: a time-out, the peer's close or an error.
   bool ReadByte(std::uint8_t* byte);
-  // The next non-empty line: ends at any byte below 32, at the peer's close, at an error, or when
-  // the whole line has taken ReadTimeout. Empty when nothing arrived. Beyond kMaxLine bytes the
-  // rest of the line is dropped.
+  // The next non-empty line: ends at any byte below 32, at the peer's close or at an error. Empty
+  // when nothing arrived, or when the line did not end within ReadTimeout. Beyond kMaxLine bytes
+  // the rest of the line is dropped.
   std::string ReadLine();
   // The same, ending at the deadline: a reply of many lines is bounded as a whole.
   std::string ReadLineBy(Clock::time_point deadline);
@@ -64,6 +64,7 @@ class TSocket {
   int BufferCount = 0;
   int BufferPos = kNothingReceived;  // index of the next byte to hand out
   Clock::time_point ReadUntil = Clock::time_point::max();
+  bool TimedOut = false;  // a wait of the current line ran out
 };
 
 #endif  // VARDEK_NET_SOCKET_H_

@@ -6,14 +6,23 @@ connections.
 
 A script maps a whole command line ("CWD /a") or a command word ("CWD") to its reply; the whole
 line wins. A reply is text whose lines go out with CR LF; the line CLOSE closes the control
-connection and SILENT stops answering. A list gives successive replies, its last one repeating.
-"greeting" is the reply to the connection and "DONE" the completion reply of a transfer; "DATA"
-may be "RESET n": the data connection is reset after n bytes. {p1} and {p2} stand for the port of
-the passive listener.
+connection and SILENT stops answering; "RAW text" sends the text without a line end, "FLOOD text"
+sends the line and "STREAM text" the text without end, until the client goes away. A list gives
+successive replies, its last one repeating. "greeting" is the reply to the connection and "DONE"
+the completion reply of a transfer. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n
+bytes the data connection is reset, or both connections are closed, or the server stops reading
+and answering. {p1} and {p2} stand for the port of the passive listener.
+
+hooks maps the same keys (and "DATA", for the moment the data connection is accepted) to
+functions of the server, called before the reply goes out.
 """
+import select
 import socket
 import struct
 import threading
+import time
+
+FLOOD_SECONDS = 60
 
 DEFAULTS = {
     'greeting': '220 Ready',
@@ -37,8 +46,9 @@ def resolve(cwd, path):
 
 
 class ScriptedServer:
-    def __init__(self, script=None, dirs=('/',), encoding='utf-8', port=0):
+    def __init__(self, script=None, dirs=('/',), encoding='utf-8', port=0, hooks=None):
         self.script = dict(DEFAULTS, **(script or {}))
+        self.hooks = hooks or {}
         self.dirs = set(dirs)
         self.encoding = encoding
         self.cwd = '/'
@@ -87,7 +97,9 @@ class ScriptedServer:
                     line = raw.rstrip(b'\r\n').decode(self.encoding, 'surrogateescape')
                     self.commands.append(line)
                     verb, _, arg = line.partition(' ')
-                    if not self._send(self._answer(verb.upper(), arg, line)):
+                    answer = self._answer(verb.upper(), arg, line)
+                    self._hook(verb.upper(), line)
+                    if not self._send(answer):
                         return
             except socket.timeout:
                 # The client neither sent a command nor closed: it waits for a reply that a
@@ -95,6 +107,11 @@ class ScriptedServer:
                 self.stalled = not self.silent
             except OSError:
                 pass
+
+    def _hook(self, key, line):
+        hook = self.hooks.get(line, self.hooks.get(key))
+        if hook:
+            hook(self)
 
     def _send(self, reply):
         """Sends a reply; False when the control connection is to end."""
@@ -104,10 +121,24 @@ class ScriptedServer:
             self.silent = self.silent or line == 'SILENT'
             if self.silent or not line:
                 continue
+            word, _, text = line.partition(' ')
+            if word in ('RAW', 'FLOOD', 'STREAM'):
+                raw = text.encode(self.encoding, 'surrogateescape')
+                return self._flood(raw + b'\r\n' if word == 'FLOOD' else raw, word != 'RAW')
             p = self.passive.getsockname()[1] if self.passive else 0
             text = line.format(p1=p // 256, p2=p % 256)
             self.conn.sendall(text.encode(self.encoding, 'surrogateescape') + b'\r\n')
         return True
+
+    def _flood(self, data, endless):
+        deadline = time.monotonic() + FLOOD_SECONDS
+        try:
+            self.conn.sendall(data)
+            while endless and time.monotonic() < deadline:
+                self.conn.sendall(data)
+        except OSError:  # the client has gone
+            return False
+        return not endless
 
     def _answer(self, verb, arg, line):
         scripted = self._reply_for(verb, line)
@@ -146,14 +177,21 @@ class ScriptedServer:
         finally:
             self.passive.close()
             self.passive = None
+        self._hook('DATA', '')
         with data:
             data.settimeout(30)
-            limit = int(plan.split()[1]) if plan and plan.startswith('RESET') else None
+            action, _, limit = (plan or '').partition(' ')
+            limit = int(limit) if limit else None
             while limit is None or sum(map(len, chunks)) < limit:
-                chunk = data.recv(65536)
+                chunk = data.recv(min(65536, limit - sum(map(len, chunks))) if limit else 65536)
                 if not chunk:
                     break
                 chunks.append(chunk)
-            if limit is not None:
+            if action == 'RESET':
                 data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
+            elif action == 'CLOSE':
+                self.conn.shutdown(socket.SHUT_RDWR)  # close() waits for the reader to go
+            elif action == 'SILENT':
+                self.silent = True
+                select.select([self.conn], [], [], FLOOD_SECONDS)  # until the client gives up
         return b''.join(chunks)

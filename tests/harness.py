@@ -7,7 +7,8 @@ A case is a dict. args: the command line, with {H} for the server's host:port, {
 {L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
 a whole Windows command line after the program name, run through the launcher. tree: the local
 files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
-of a real server to run instead. out and code: the expected messages and exit code. Optional:
+of a real server to run instead; on: hooks of the scripted server, functions of the server and
+the local tree's root. out and code: the expected messages and exit code. Optional:
 cmds (the command transcript), files (the remote files afterwards, or a function of the
 program that gives them), then (later runs, see run_case), during (see run_case), env, live ('tty' or 'pipe'
 for standard output), port (21: the case runs with --netns, in a network namespace of its own),
@@ -148,13 +149,15 @@ def fill(text, program, host, local):
             .replace('{/}', program.sep))
 
 
-def start_server(case, program):
+def start_server(case, program, root):
     if 'real' in case:
         from real_servers import start_real_server
         return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD,
                                  program.encoding)
+    hooks = {key: (lambda server, hook=hook: hook(server, root))
+             for key, hook in case.get('on', {}).items()}
     return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
-                          case.get('port', 0))
+                          case.get('port', 0), hooks)
 
 
 def run_program(program, step, host, local):
@@ -174,8 +177,7 @@ def check_run(program, step, result, host, local):
     expected = program.console([fill(m, program, host, local) for m in step['out']])
     if result['out'] != expected:
         text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
-        problems.append('console:\n  expected %r\n  got      %r'
-                        % (text(expected), text(result['out'])))
+        problems.append('console:\n' + first_difference(text(expected), text(result['out'])))
     if result['code'] != step['code']:
         problems.append('exit code: expected %d, got %s' % (step['code'], result['code']))
     for secret in (LOGIN, PASSWORD):
@@ -194,11 +196,11 @@ def run_case(program, case):
     A case may hold later steps in then: each updates the local tree and runs the program again
     against the same server. during(server, root) runs in a thread of its own while the first
     run lasts."""
-    server = start_server(case, program)
+    root = tempfile.mkdtemp(prefix='vardek-')
+    server = start_server(case, program, root)
     host = '127.0.0.1' if case.get('port') == 21 else '127.0.0.1:%d' % server.port
     if case.get('refused'):
         server.close()
-    root = tempfile.mkdtemp(prefix='vardek-')
     local = program.path(root + '/')
     problems = []
     try:
@@ -226,8 +228,7 @@ def run_case(program, case):
     files = case.get('files')
     files = files(program) if callable(files) else files
     if files is not None and server.files != files:
-        problems.append('remote files: expected %r, got %r'
-                        % (summary(files), summary(server.files)))
+        problems.append('remote files:\n' + first_difference(summary(files), summary(server.files)))
     if getattr(server, 'stalled', False):
         problems.append('the dialogue stalled: the client waited for a reply to no command')
     if 'check' in case:
@@ -236,8 +237,20 @@ def run_case(program, case):
 
 
 def summary(files):
-    return {path: (len(data), hashlib.sha256(data).hexdigest()[:12]) for path, data in
-            sorted(files.items())}
+    """Each file as its path, size and checksum, in order."""
+    return ['%s %d %s' % (path, len(data), hashlib.sha256(data).hexdigest()[:12])
+            for path, data in sorted(files.items())]
+
+
+def first_difference(expected, got, context=3):
+    """The lines around the first that differs: a run of thousands of lines stays readable."""
+    at = next((i for i, (e, g) in enumerate(zip(expected, got)) if e != g),
+              min(len(expected), len(got)))
+    start = max(0, at - context)
+    show = lambda lines: '%r%s' % (lines[start:at + context], ' ...' if len(lines) > at + context
+                                   else '')
+    return ('  from line %d of %d/%d\n  expected %s\n  got      %s'
+            % (start + 1, len(expected), len(got), show(expected), show(got)))
 
 
 def main():

@@ -16,10 +16,12 @@ bool StartsMultiLineReply(const std::string& line) {
          std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == '-';
 }
 
-// The greeting may be preceded by other replies (such as 120); it is over at a "220 " line.
+// The greeting may be preceded by other replies (such as 120); it is over at a "220 " line. A
+// server sending reply after reply gets one time-out for them all.
 bool AwaitGreeting(TSocket& control) {
+  const TSocket::Clock::time_point deadline = control.ReadDeadline();
   for (;;) {
-    Reply reply = ReadReply(control);
+    Reply reply = ReadReplyBy(control, deadline);
     if (!reply.complete) return false;
     if (reply.last_line.compare(0, 4, "220 ") == 0) return true;
   }
@@ -39,9 +41,10 @@ bool LogIn(RunState& run) {
 
 }  // namespace
 
-Reply ReadReply(TSocket& connection) {
-  // The whole reply, however many lines, must come within one time-out.
-  const TSocket::Clock::time_point deadline = connection.ReadDeadline();
+// The whole reply, however many lines, must come within one time-out.
+Reply ReadReply(TSocket& connection) { return ReadReplyBy(connection, connection.ReadDeadline()); }
+
+Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline) {
   Reply reply;
   reply.first_line = connection.ReadLineBy(deadline);
   reply.last_line = reply.first_line;

@@ -18,7 +18,9 @@ struct Reply {
   bool IsPositive() const { return complete && !first_line.empty() && first_line[0] == '2'; }
 };
 
+// Within one time-out; a reply cut short leaves the connection closed.
 Reply ReadReply(TSocket& connection);
+Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline);
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(RunState& run, const std::string& command);
 

@@ -1,0 +1,181 @@
+"""End-to-end cases of faults and hostile input: a server that closes or goes silent at each step,
+replies no client should have to read, local files that change under the run, and a PASV reply
+that names another host. Every run must end in bounded time and never claim a file it did not
+deliver whole."""
+import os
+import shutil
+import socket
+
+from login_cases import CANNOT_CONNECT, LOGIN_REFUSED, NO_CONNECTION, OPEN, STOP
+from upload_cases import (CWD, MADE, NO_DATA, NOT_FOUND, NOT_SENT, NOW, PASSIVE_REFUSED, SEND,
+                          YESTERDAY, args, run)
+
+TIMEOUT = 3
+# Starting the program (wine takes seconds) and leaving it, on a busy machine; a second wait for
+# a silent server would not fit.
+MARGIN = 3
+SLOW = {'VARDEK_TIMEOUT': str(TIMEOUT)}
+
+A = os.urandom(256 << 10)
+BIG = os.urandom(32 << 20)  # more than loopback's socket buffers hold
+TREE = {'a.bin': A, 'd1/b.bin': b'b' * 1000, 'd2/c.bin': b'c'}
+BIG_TREE = dict(TREE, **{'a.bin': BIG})
+DIRS = ('/', '/r', '/r/d1')
+ARGS = args('*', '/r', '/s', '/c')
+
+A_SENT = [CWD('/r'), SEND('a.bin')]
+B_SENT = A_SENT + [CWD('/r/d1'), SEND('d1{/}b.bin')]
+D2 = [CWD('/r/d2'), MADE('/r/d2')]
+ALL_SENT = B_SENT + D2 + [SEND('d2{/}c.bin')]
+
+
+def honest(case, result):
+    """Exit code 0 only when every file arrived whole, and a file kept by the server is whole."""
+    files = result['server'].files
+    whole = case.get('whole') or {'/r/' + rel: data for rel, data in case['tree'].items()}
+    problems = ['%s arrived with %d of %d bytes' % (path, len(files[path]), len(data))
+                for path, data in whole.items()
+                if path in files and files[path] != data and result['code'] == 0]
+    if result['code'] == 0 and any(path not in files for path in whole):
+        problems.append('exit code 0, but not every file arrived')
+    limit = TIMEOUT * ('VARDEK_TIMEOUT' in case.get('env', {})) + MARGIN
+    if not isinstance(result['seconds'], float) or result['seconds'] > limit:
+        problems.append('took %s s, more than %d' % (result['seconds'], limit))
+    return problems
+
+
+# (step, its script for a server that closes or goes silent there, the messages, exit code)
+STEPS = [
+    ('greeting', lambda how: {'greeting': how}, [OPEN, NO_CONNECTION, STOP], 2),
+    ('USER', lambda how: {'USER': how}, LOGIN_REFUSED, 2),
+    ('PASS', lambda how: {'PASS': how}, LOGIN_REFUSED, 2),
+    ('CWD', lambda how: {'CWD /r/d1': how}, run(*A_SENT, CWD('/r/d1'), NOT_FOUND('/r/d1'), STOP,
+                                               CWD('/r/d2'), NOT_FOUND('/r/d2'), STOP), 3),
+    ('MKD', lambda how: {'MKD /r/d2': how}, run(*B_SENT, CWD('/r/d2'), NOT_FOUND('/r/d2'), STOP),
+     3),
+    ('TYPE I', lambda how: {'TYPE': ['200 Ok', how]},
+     run(*A_SENT, CWD('/r/d1'), SEND('d1{/}b.bin'), PASSIVE_REFUSED, STOP), 4),
+    ('PASV', lambda how: {'PASV': how}, run(CWD('/r'), SEND('a.bin'), PASSIVE_REFUSED, STOP), 4),
+    ('STOR', lambda how: {'STOR b.bin': how}, run(*B_SENT, NOT_SENT('d1{/}b.bin'), STOP), 5),
+    ('the completion reply', lambda how: {'DONE': ['226 Ok', how]},
+     run(*B_SENT, NOT_SENT('d1{/}b.bin'), STOP), 5),
+]
+
+CASES = [
+    dict(name='%s: %s' % (how.lower(), step), args=ARGS, tree=TREE, dirs=DIRS, script=script(how),
+         env=env, out=out, code=code, check=honest)
+    for step, script, out, code in STEPS for how, env in (('CLOSE', {}), ('SILENT', SLOW))
+] + [
+    dict(name='%s in the middle of the data' % how.lower(), args=ARGS, tree=tree, dirs=DIRS,
+         script={'DATA': '%s 100000' % how}, env=env,
+         out=run(CWD('/r'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5, check=honest)
+    for how, tree, env in (('RESET', BIG_TREE, {}), ('CLOSE', TREE, {}), ('SILENT', BIG_TREE, SLOW))
+]
+
+
+def pasv(fields):
+    return {'PASV': '227 Entering Passive Mode (%s)' % fields}
+
+
+HIGH = ''.join(chr(0xdc00 + b) for b in range(0x80, 0x100))  # the bytes themselves
+NUL_HIGH = 'a\0b' + HIGH
+LONG = 'x' * (1 << 20)
+CASES += [
+    dict(name='hostile: ' + name, args=ARGS, tree=TREE, dirs=DIRS, script=script,
+         env=SLOW, out=out, code=code, check=honest)
+    for name, script, out, code in [
+        ('1 MB greeting without a line end', {'greeting': 'RAW ' + LONG}, CANNOT_CONNECT, 2),
+        ('an endless greeting line', {'greeting': 'STREAM x'}, CANNOT_CONNECT, 2),
+        ('an endless multi-line greeting', {'greeting': 'FLOOD 220-more'}, CANNOT_CONNECT, 2),
+        ('an endless multi-line completion reply', {'DONE': 'FLOOD 226-more'},
+         run(*A_SENT, NOT_SENT('a.bin'), STOP), 5),
+        ('1 MB lines in replies', {'greeting': '220 ' + LONG, 'PASS': '230-%s\n230 Ok' % LONG},
+         run(*ALL_SENT), 0),
+        ('bytes 0x80 to 0xFF in replies, NUL in a continuation line',
+         {'greeting': '220-%s\n220 %s' % (NUL_HIGH, HIGH), 'PASS': '230 ' + HIGH,
+          'DONE': '226 ' + HIGH}, run(*ALL_SENT), 0),
+        # Any control byte ends a line: the rest of this greeting is taken for the reply to USER.
+        ('NUL in a one-line reply', {'greeting': '220 Ready\0tail'}, LOGIN_REFUSED, 2),
+        ('endless 120 replies before the greeting', {'greeting': 'FLOOD 120 Wait'},
+         CANNOT_CONNECT, 2),
+        ('PASV with a thousand fields', pasv(','.join(['127'] * 1000)),
+         run(*A_SENT, NO_DATA, STOP), 5),
+        ('PASV with a port field of 2**32 + 1', pasv('127,0,0,1,4294967297,{p2}'),
+         run(*A_SENT, NO_DATA, STOP), 5),
+        ('PASV with a port field beyond 64 bits', pasv('127,0,0,1,{p1},0x10000000000000000'),
+         run(*A_SENT, NO_DATA, STOP), 5),
+        # The data connection goes to the server's own address, whatever the reply names.
+        ('PASV with an address field beyond 32 bits', pasv('4294967423,0,0,1,{p1},{p2}'),
+         run(*ALL_SENT), 0),
+    ]
+]
+
+
+def once(action):
+    """A hook that acts on the local tree the first time only."""
+    done = []
+    return lambda server, root: done or done.append(action(root))
+
+
+def truncate(size):
+    return lambda root: os.truncate(os.path.join(root, 'a.bin'), size)
+
+
+def grow(root):
+    with open(os.path.join(root, 'a.bin'), 'ab') as f:
+        f.write(b'+' * 1000)
+
+
+def whole(a):
+    return {'/r/a.bin': a, '/r/d1/b.bin': TREE['d1/b.bin'], '/r/d2/c.bin': b'c'}
+
+
+CASES += [
+    dict(name='local: ' + name, args=ARGS, tree=tree, dirs=DIRS, on=on, out=out, code=code,
+         whole=arrive, check=honest)
+    for name, tree, on, out, code, arrive in [
+        ('a file deleted after the listing', TREE,
+         {'TYPE I': once(lambda root: os.remove(os.path.join(root, 'a.bin')))},
+         run(*A_SENT, NOT_SENT('a.bin'), STOP), 5, None),
+        ('a file truncated after the listing', TREE, {'TYPE I': once(truncate(1000))},
+         run(*ALL_SENT), 0, whole(A[:1000])),
+        ('a file grown after the listing', TREE, {'TYPE I': once(grow)}, run(*ALL_SENT), 0,
+         whole(A + b'+' * 1000)),
+        ('a file truncated while it is sent', BIG_TREE, {'DATA': once(truncate(1000))},
+         run(*A_SENT, NOT_SENT('a.bin'), STOP), 5, None),
+        ('a directory removed during the walk', TREE,
+         {'CWD /r/d1': once(lambda root: shutil.rmtree(os.path.join(root, 'd2')))},
+         run(*B_SENT), 0, {'/r/a.bin': A, '/r/d1/b.bin': TREE['d1/b.bin']}),
+    ]
+]
+
+
+def decoy(server, root):
+    """Listens on 127.0.0.2 at the port of the passive listener."""
+    server.decoy = socket.create_server(('127.0.0.2', server.passive.getsockname()[1]))
+    server.decoy.setblocking(False)
+
+
+def decoy_untouched(case, result):
+    try:
+        result['server'].decoy.accept()
+        return ['the client connected to the address in the PASV reply']
+    except BlockingIOError:
+        return honest(case, result)
+    finally:
+        result['server'].decoy.close()
+
+
+CASES.append(dict(name='safety: PASV naming another address', args=ARGS, tree=TREE, dirs=DIRS,
+                  script=pasv('127,0,0,2,{p1},{p2}'), on={'PASV': decoy}, out=run(*ALL_SENT),
+                  code=0, check=decoy_untouched))
+
+# The walk over 20,000 files, of which one in a hundred, written today, is sent.
+MANY = {'d%02d/f%03d' % (d, f): (b'%d' % d, NOW if f == 0 else YESTERDAY)
+        for d in range(100) for f in range(200)}
+CASES.append(dict(
+    name='20,000 files with /s /t', args=args('*', '/r', '/s', '/t'), tree=MANY,
+    dirs=['/', '/r'] + ['/r/d%02d' % d for d in range(100)],
+    out=run(CWD('/r'), *[m for d in range(100) for m in (CWD('/r/d%02d' % d),
+                                                          SEND('d%02d{/}f000' % d))]),
+    code=0, files={'/r/d%02d/f000' % d: b'%d' % d for d in range(100)}, only='native'))

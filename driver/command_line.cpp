@@ -1,6 +1,8 @@
 // Command-line splitting and parameter parsing.
 #include "driver/command_line.h"
 
+#include "upload/control.h"
+
 namespace {
 
 bool IsSeparator(char c) {
@@ -16,8 +18,6 @@ std::size_t SkipToParameter(const std::string& text, std::size_t at) {
     at += 2;
   }
 }
-
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
 
 }  // namespace
 

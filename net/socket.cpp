@@ -55,7 +55,7 @@ int TSocket::MillisecondsUntil(Clock::time_point deadline) {
   // Rounded up: a wait that ended a fraction early would pass for a time-out.
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   constexpr std::int64_t kLongest = 2000000000;  // poll and select take an int
-  return static_cast<int>(std::max<std::int64_t>(0, std::min<std::int64_t>(left.count(), kLongest)));
+  return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLongest));
 }
 
 bool TSocket::Send(const char* data, int length) {

@@ -41,7 +41,9 @@ class TSocket {
   std::string ReadLine();
   // The same, ending at the deadline: a reply of many lines is bounded as a whole.
   std::string ReadLineBy(Clock::time_point deadline);
-  Clock::time_point ReadDeadline() const { return Clock::now() + std::chrono::seconds(ReadTimeout); }
+  Clock::time_point ReadDeadline() const {
+    return Clock::now() + std::chrono::seconds(ReadTimeout);
+  }
 
   static bool IsDottedQuad(const std::string& text);
   static bool ResolveHost(const std::string& name, std::uint32_t* address);

@@ -1,18 +1,19 @@
 #!/usr/bin/env python3
 """Runs vardek, natively or as the .exe under wine, through tables of end-to-end cases.
 
-usage: harness.py SUITE[,SUITE...] (--exe PATH | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
+usage: harness.py SUITE[,SUITE...] (--exe PATH [--measured-run PATH]
+                                    | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
 
 A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
 {L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
 a whole Windows command line after the program name, run through the launcher. tree: the local
 files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
 of a real server to run instead; on: hooks of the scripted server, functions of the server and
-the local tree's root. out and code: the expected messages and exit code. Optional:
-cmds (the command transcript), files (the remote files afterwards, or a function of the
-program that gives them), then (later runs, see run_case), during (see run_case), env, live ('tty' or 'pipe'
-for standard output), port (21: the case runs with --netns, in a network namespace of its own),
-only ('native' or 'wine'), refused (nothing listens), check(case, result) for anything else.
+the local tree's root. out and code: the expected messages and exit code. Optional: cmds (the
+command transcript), files (the remote files afterwards, or a function of the program that gives
+them), then (later runs) and during (see run_case), env, live ('tty' or 'pipe' for standard
+output), port (21: the case runs with --netns, in a network namespace of its own), only ('native'
+or 'wine'), refused (nothing listens), check(case, result) for anything else.
 """
 import argparse
 import hashlib

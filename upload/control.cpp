@@ -68,7 +68,9 @@ Reply Exchange(RunState& run, const std::string& command) {
   return ReadReply(*run.ControlConnection);
 }
 
-bool HasLineBreak(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
+}
 
 void ReportFailure(RunState& run, std::initializer_list<std::string> messages, ExitCode code) {
   for (const std::string& message : messages) run.WriteMessage(message);

@@ -62,8 +62,7 @@ bool TSocket::Send(const char* data, int length) {
   if (Handle == sockets::kNoHandle || length <= 0) return false;
   while (length > 0) {
     int chunk = std::min(length, kBufferSize);
-    const int wait = MillisecondsUntil(Clock::now() + std::chrono::seconds(WriteTimeout));
-    if (sockets::Wait(Handle, true, wait) <= 0) return false;
+    if (sockets::Wait(Handle, true, WriteTimeout * 1000) <= 0) return false;
     // A partial send is a failure: the rest of the chunk is not retried.
     if (sockets::SendOnce(Handle, data, chunk) != chunk) return false;
     data += chunk;

@@ -59,7 +59,8 @@ int Wait(Handle handle, bool for_writing, int milliseconds) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   pollfd p{static_cast<int>(handle), static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    // Rounded up, like the caller's own wait: a retry must not end before the deadline.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     int result = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (result >= 0 || errno != EINTR) return result;
   }

@@ -169,7 +169,7 @@ class ScriptedServer:
         return self._reply_for('DONE', '')
 
     def _receive_data(self, plan):
-        chunks = []
+        chunks, count = [], 0
         try:
             data, _ = self.passive.accept()
         except OSError:
@@ -182,11 +182,12 @@ class ScriptedServer:
             data.settimeout(30)
             action, _, limit = (plan or '').partition(' ')
             limit = int(limit) if limit else None
-            while limit is None or sum(map(len, chunks)) < limit:
-                chunk = data.recv(min(65536, limit - sum(map(len, chunks))) if limit else 65536)
+            while limit is None or count < limit:
+                chunk = data.recv(min(65536, limit - count) if limit else 65536)
                 if not chunk:
                     break
                 chunks.append(chunk)
+                count += len(chunk)
             if action == 'RESET':
                 data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
             elif action == 'CLOSE':

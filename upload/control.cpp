@@ -48,7 +48,7 @@ Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline) {
   Reply reply;
   reply.first_line = connection.ReadLineBy(deadline);
   reply.last_line = reply.first_line;
-  if (!reply.first_line.empty() && StartsMultiLineReply(reply.first_line)) {
+  if (StartsMultiLineReply(reply.first_line)) {
     const std::string end = reply.first_line.substr(0, 3) + " ";
     do {
       reply.last_line = connection.ReadLineBy(deadline);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
-#include "upload/control.h"
+#include "upload/run_upload.h"
 
 const char kUsageText[] =
     "\r\n"

@@ -1,11 +1,11 @@
-// The driver: from the parameters to the exit code.
+// The driver: from the parameters to the run state, the upload and the exit code.
 #ifndef VARDEK_DRIVER_DRIVER_H_
 #define VARDEK_DRIVER_DRIVER_H_
 
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "upload/run_state.h"
 
 extern const char kUsageText[];
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "upload/control.h"
+#include "net/address.h"
 #include "upload/walk.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())

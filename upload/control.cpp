@@ -1,42 +1,14 @@
-// RunUpload and the reply convention of the control connection.
+// The reply convention of the control connection, and failure reports.
 #include "upload/control.h"
 
 #include <cctype>
-#include <cstdlib>
-
-#include "upload/walk.h"
 
 namespace {
-
-constexpr int kFtpPort = 21;
 
 bool StartsMultiLineReply(const std::string& line) {
   return line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) &&
          std::isdigit(static_cast<unsigned char>(line[1])) &&
          std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == '-';
-}
-
-// The greeting may be preceded by other replies (such as 120); it is over at a "220 " line. A
-// server sending reply after reply gets one time-out for them all.
-bool AwaitGreeting(TSocket& control) {
-  const TSocket::Clock::time_point deadline = control.ReadDeadline();
-  for (;;) {
-    Reply reply = ReadReplyBy(control, deadline);
-    if (!reply.complete) return false;
-    if (reply.last_line.compare(0, 4, "220 ") == 0) return true;
-  }
-}
-
-bool OpenControlConnection(RunState& run) {
-  std::string host;
-  int port = kFtpPort;
-  SplitHostPort(run.ServerHost, &host, &port);
-  return run.ControlConnection->Connect(host, port) && AwaitGreeting(*run.ControlConnection);
-}
-
-bool LogIn(RunState& run) {
-  Exchange(run, "USER " + run.UserLogin);
-  return Exchange(run, "PASS " + run.UserPassword).IsPositive();
 }
 
 }  // namespace
@@ -78,35 +50,7 @@ void ReportFailure(RunState& run, std::initializer_list<std::string> messages, E
   run.ExitStatus = code;
 }
 
-void SplitHostPort(const std::string& server, std::string* host, int* port) {
-  *host = server;
-  std::size_t colon = server.find(':');
-  if (colon == std::string::npos || server.find(':', colon + 1) != std::string::npos) return;
-  const std::string digits = server.substr(colon + 1);
-  if (digits.empty() || digits.size() > 5 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return;
-  }
-  int value = std::atoi(digits.c_str());
-  if (value < 1 || value > 65535) return;
-  *host = server.substr(0, colon);
-  *port = value;
-}
-
-void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
-  run.WriteMessage("Открываем соединение с узлом \"" + run.ServerHost + "\"");
-  if (!OpenControlConnection(run)) {
-    ReportFailure(run, {"Не удалось установить соединение с \"" + run.ServerHost + "\""},
-                  kExitConnection);
-    return;
-  }
-  run.WriteMessage("Производим авторизацию");
-  if (!LogIn(run)) {
-    ReportFailure(run, {"Авторизоваться на сервере \"" + run.ServerHost + "\" не удалось"},
-                  kExitConnection);
-    return;
-  }
-  run.WriteMessage("Начинаем пересылку файлов");
-  UploadTree(run, LocalMask, RemotePath);
-  run.WriteMessage("Пересылка файлов закончена");
+void ReportFileNotSent(RunState& run, const std::string& local_path) {
+  ReportFailure(run, {"Не удалось отправить файл \"" + local_path + "\""}, kExitTransfer);
+  run.TransferAborted = true;
 }

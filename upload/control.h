@@ -1,12 +1,12 @@
-// The FTP control dialogue: connection, greeting, login, and the reading of whole replies that
-// every later exchange on the control connection uses.
+// The control connection's dialogue: whole replies, command exchanges and the reports of failures
+// that every stage of the upload uses.
 #ifndef VARDEK_UPLOAD_CONTROL_H_
 #define VARDEK_UPLOAD_CONTROL_H_
 
 #include <initializer_list>
 #include <string>
 
-#include "driver/run_state.h"
+#include "upload/run_state.h"
 
 // One whole reply: a multi-line reply (RFC 959, "123-" ... "123 ") is read up to its last line.
 struct Reply {
@@ -29,11 +29,7 @@ bool HasLineBreak(const std::string& text);
 
 // Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus.
 void ReportFailure(RunState& run, std::initializer_list<std::string> messages, ExitCode code);
-
-// "host:port" (one colon, a decimal port 1 to 65535) names a port other than 21.
-void SplitHostPort(const std::string& server, std::string* host, int* port);
-
-// The whole upload: connection, greeting, login, then the walk of LocalMask into RemotePath.
-void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
+// Reports a file (or a directory's files) as not sent, and stops the walk.
+void ReportFileNotSent(RunState& run, const std::string& local_path);
 
 #endif  // VARDEK_UPLOAD_CONTROL_H_

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "upload/run_state.h"
 #include "upload/listing.h"
 
 #ifdef _WIN32

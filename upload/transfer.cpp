@@ -101,12 +101,8 @@ bool OpenPassiveData(RunState& run, const std::string& reply) {
          run.DataConnection->ConnectAddress(run.ControlConnection->PeerIPv4(), port);
 }
 
-void ReportFileNotSent(RunState& run, const std::string& local_path) {
-  AbortTransfer(run, "Не удалось отправить файл \"" + local_path + "\"", kExitTransfer);
-}
-
-void UploadFile(RunState& run, const DirectoryContext& dir, const ListingEntry& entry) {
-  const std::string path = dir.LocalDir + entry.name;
+void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& entry) {
+  const std::string path = LocalDir + entry.name;
   Exchange(run, "TYPE I");
   run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
   LocalFile file;

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/run_state.h"
 #include "upload/listing.h"
-#include "upload/walk.h"
+#include "upload/run_state.h"
 
-// Sends the entry's file with TYPE I, PASV and STOR; a failure stops the walk.
-void UploadFile(RunState& run, const DirectoryContext& dir, const ListingEntry& entry);
+// Sends the entry's file of LocalDir into the current remote directory with TYPE I, PASV and
+// STOR; a failure stops the walk.
+void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& entry);
 // Connects DataConnection to the port that a PASV reply names, on the control connection's host.
 bool OpenPassiveData(RunState& run, const std::string& reply);
 // The port of a PASV reply: six comma-separated fields between the first "(" and the first ")",
@@ -19,7 +19,5 @@ bool ParsePassivePort(const std::string& reply, int* port);
 // Integer syntax of the port fields: leading blanks, then a signed decimal number or a
 // hexadecimal one after $, x, X, 0x or 0X; nothing may follow the digits.
 bool ParseInteger(const std::string& text, std::int64_t* value);
-
-void ReportFileNotSent(RunState& run, const std::string& local_path);
 
 #endif  // VARDEK_UPLOAD_TRANSFER_H_

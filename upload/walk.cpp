@@ -29,7 +29,7 @@ void SendFiles(RunState& run, const DirectoryContext& dir) {
   Listing listing(dir.LocalDir, dir.FileMask);
   ListingEntry entry;
   while (!run.TransferAborted && listing.Next(&entry)) {
-    if (IsEligibleFile(run, entry)) UploadFile(run, dir, entry);
+    if (IsEligibleFile(run, entry)) UploadFile(run, dir.LocalDir, entry);
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_state.h"
+#include "upload/run_state.h"
 #include "upload/selection.h"
 
 // What one activation of UploadDirectory works on; UploadFile works on its caller's.

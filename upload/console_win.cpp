@@ -3,7 +3,7 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include "driver/console.h"
+#include "upload/console.h"
 
 std::string ToConsoleText(const std::string& text) {
   std::string converted = text;

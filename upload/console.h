@@ -1,7 +1,7 @@
 // Console messages: the program's only output, converted for the console and written to
 // standard output. console_posix.cpp and console_win.cpp supply the OS part.
-#ifndef VARDEK_DRIVER_CONSOLE_H_
-#define VARDEK_DRIVER_CONSOLE_H_
+#ifndef VARDEK_UPLOAD_CONSOLE_H_
+#define VARDEK_UPLOAD_CONSOLE_H_
 
 #include <cstddef>
 #include <string>
@@ -34,4 +34,4 @@ class Console {
   bool interactive_;
 };
 
-#endif  // VARDEK_DRIVER_CONSOLE_H_
+#endif  // VARDEK_UPLOAD_CONSOLE_H_

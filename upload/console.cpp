@@ -1,5 +1,5 @@
 // Console: the 128-byte output buffer shared by every message.
-#include "driver/console.h"
+#include "upload/console.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include "driver/console.h"
+#include "upload/console.h"
 
 std::string ToConsoleText(const std::string& text) { return text; }
 

@@ -1,13 +1,14 @@
-// The run-wide state: created by the driver, handed to every stage by reference.
-#ifndef VARDEK_DRIVER_RUN_STATE_H_
-#define VARDEK_DRIVER_RUN_STATE_H_
+// The state a run works on: the switches, the connections, the console and the exit status. The
+// driver fills it from the command line; every stage of the upload gets it by reference.
+#ifndef VARDEK_UPLOAD_RUN_STATE_H_
+#define VARDEK_UPLOAD_RUN_STATE_H_
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "driver/console.h"
 #include "net/socket.h"
+#include "upload/console.h"
 
 // Exit codes: the stage at which a run failed.
 enum ExitCode : std::int32_t {
@@ -37,4 +38,4 @@ struct RunState {
   void WriteMessage(const std::string& text) { console.WriteMessage(text); }
 };
 
-#endif  // VARDEK_DRIVER_RUN_STATE_H_
+#endif  // VARDEK_UPLOAD_RUN_STATE_H_

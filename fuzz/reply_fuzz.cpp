@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,12 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   const int peer = accept(listener, nullptr, nullptr);
   CHECK(send(peer, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size) &&
         !shutdown(peer, SHUT_WR));
-  // The lines as the reader must give them: split at bytes below 32, none empty, cut to kMaxLine;
-  // each reply must match them exactly, so no line can be longer or hold a control byte.
+  // The lines as the reader must give them: split at LF and CR, none empty, cut to kMaxLine;
+  // each reply must match them exactly, so no line can be longer or hold a line end.
   std::vector<std::string> lines(1);
   for (const unsigned char* byte = data; byte < data + size; ++byte) {
-    if (*byte < 32 && !lines.back().empty()) lines.emplace_back();
-    if (*byte >= 32 && lines.back().size() < TSocket::kMaxLine) lines.back() += char(*byte);
+    const bool ends = *byte == '\n' || *byte == '\r';
+    if (ends && !lines.back().empty()) lines.emplace_back();
+    if (!ends && lines.back().size() < TSocket::kMaxLine) lines.back() += char(*byte);
   }
   if (lines.back().empty()) lines.pop_back();
   for (std::size_t next = 0;;) {
@@ -53,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
       break;
     }
     CHECK(reply.complete && reply.first_line == lines[next] && reply.last_line == lines[last]);
+    CHECK(reply.lines.size() == std::min(last - next + 1, Reply::kKeptLines) &&
+          reply.lines.back() == lines[next + reply.lines.size() - 1]);
     next = last + 1;
   }
   // A reset rather than a close, so that no input leaves a connection in TIME_WAIT.

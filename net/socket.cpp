@@ -114,19 +114,24 @@ std::string TSocket::ReadLineBy(Clock::time_point deadline) {
   return TimedOut ? std::string() : line;
 }
 
+// Servers put TABs, colour codes and even NULs inside their lines, and some repeat a file name
+// that holds such bytes: only LF and CR end a line. CR LF is one end, the empty line between the
+// two being skipped; a bare CR ends a line on old servers.
+bool TSocket::EndsLine(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
+
 std::string TSocket::ReadLineUntilDeadline() {
   char line[kMaxLine];
   int count = 0;
   std::uint8_t byte = 0;
   while (count < kMaxLine && ReadByte(&byte)) {
-    if (byte >= 32) {
+    if (!EndsLine(byte)) {
       line[count++] = static_cast<char>(byte);
     } else if (count > 0) {
       return std::string(line, count);
     }
   }
   // An over-long line counts by its first kMaxLine bytes; the rest must not pose as a reply.
-  while (count == kMaxLine && ReadByte(&byte) && byte >= 32) {
+  while (count == kMaxLine && ReadByte(&byte) && !EndsLine(byte)) {
   }
   return std::string(line, count);
 }

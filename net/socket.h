@@ -35,7 +35,7 @@ class TSocket {
   void FillBuffer();
   // False when nothing more can be received: a time-out, the peer's close or an error.
   bool ReadByte(std::uint8_t* byte);
-  // The next non-empty line: ends at any byte below 32, at the peer's close or at an error. Empty
+  // The next non-empty line: ends at LF or CR, at the peer's close or at an error. Empty
   // when nothing arrived, or when the line did not end within ReadTimeout. Beyond kMaxLine bytes
   // the rest of the line is dropped.
   std::string ReadLine();
@@ -55,6 +55,7 @@ class TSocket {
   static constexpr int kNothingReceived = 2147483647;
 
   static int MillisecondsUntil(Clock::time_point deadline);
+  static bool EndsLine(std::uint8_t byte);
   std::string ReadLineUntilDeadline();
 
   sockets::Handle Handle = sockets::kNoHandle;

@@ -22,15 +22,16 @@ static Strings ReadAllLines(const std::string& bytes) {
   return lines;
 }
 
-TEST(TSocket, ReadLineSplitsAtEveryControlByte) {
+TEST(TSocket, ReadLineEndsAtLineFeedOrCarriageReturn) {
   const std::string x4096(4096, 'x');
   const struct {
     std::string bytes;
     Strings lines;
   } cases[] = {
       {"220 Ready\r\n331 Password\r\n", {"220 Ready", "331 Password", ""}},
-      {"230 a\tb\r\n", {"230 a", "b", ""}},
-      {"\r\n\n\0\r\n  lead\r\n   \r\n"s, {"  lead", "   ", ""}},
+      {"230 a\tb\x1b[0m\0c\r\n"s, {"230 a\tb\x1b[0m\0c"s, ""}},
+      {"\r\n\n\t\r\n  lead\r\n   \r\n"s, {"\t", "  lead", "   ", ""}},
+      {"old\rmac\r\rend\n", {"old", "mac", "end", ""}},
       {"\xC0\xFF\x7F ok\r\n", {"\xC0\xFF\x7F ok", ""}},
       {"no end of line", {"no end of line", ""}},
       {x4096 + "\r\nnext\r\n", {x4096, "next", ""}},

@@ -95,6 +95,9 @@ CASES = [
          script={'USER': 'SILENT'}, env={'VARDEK_TIMEOUT': '2'}, out=LOGIN_REFUSED, code=2,
          cmds=LOGIN_CMDS[:1],
          check=quick(30)),
+    dict(name='TAB, ESC and NUL inside a greeting and a 230', args=ARGS,
+         script={'greeting': '220 Welcome\tto\x1b[1;32m FTP\x1b[0m\0', 'PASS': '230 Hi\tthere\0!'},
+         out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
     dict(name='a reply line of 5000 bytes', args=ARGS,
          script={'USER': '331 ' + 'x' * 5000}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
 ]

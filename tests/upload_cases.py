@@ -91,6 +91,14 @@ CASES = [
          out=run(CWD('/'), *sent('a.bin', 'b.bin')), code=0,
          cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.bin', 'b.bin'),
          files={'/a.bin': b'first', '/b.bin': b'second'}),
+    # proftpd repeats the name in its 150; a TAB there must not end the line early and leave the
+    # rest to pass for the completion reply.
+    dict(name='a 150 repeating a name with a TAB, then 552', args=args('*', '/'),
+         tree={'t\t2.bin': BIG, 'u.bin': b'u'},
+         script={'STOR': '150 Opening BINARY mode data connection for t\t2.bin',
+                 'DONE': '552 Transfer aborted. File too large'},
+         out=run(CWD('/'), SEND('t\t2.bin'), NOT_SENT('t\t2.bin'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /'] + xfer('t\t2.bin'), only='native'),
     dict(name='the data connection reset in the middle', args=args('*', '/'),
          tree={'a.bin': BIG, 'b.bin': b'x'}, script={'DATA': 'RESET 1000'},
          out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
@@ -117,6 +125,7 @@ CASES = [
         ('with hexadecimal ports', '227 Entering Passive Mode (127,0,0,1,{p1:#x},${p2:X})'),
         ('without the final dot', '227 Entering Passive Mode (127,0,0,1,{p1},{p2})'),
         ('in lower case', '227 Entering passive mode (127,0,0,1,{p1},{p2}).'),
+        ('of two lines, the fields in the last', '227-listen socket created\n227 (127,0,0,1,{p1},{p2})'),
     ]
 ] + [
     # The walk.

@@ -20,10 +20,12 @@ Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline) {
   Reply reply;
   reply.first_line = connection.ReadLineBy(deadline);
   reply.last_line = reply.first_line;
+  reply.lines.push_back(reply.first_line);
   if (StartsMultiLineReply(reply.first_line)) {
     const std::string end = reply.first_line.substr(0, 3) + " ";
     do {
       reply.last_line = connection.ReadLineBy(deadline);
+      if (reply.lines.size() < Reply::kKeptLines) reply.lines.push_back(reply.last_line);
     } while (!reply.last_line.empty() && reply.last_line.compare(0, 4, end) != 0);
   }
   reply.complete = !reply.last_line.empty();

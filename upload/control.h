@@ -5,13 +5,19 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "upload/run_state.h"
 
 // One whole reply: a multi-line reply (RFC 959, "123-" ... "123 ") is read up to its last line.
 struct Reply {
+  static constexpr std::size_t kKeptLines = 64;
+
   std::string first_line;
   std::string last_line;
+  // The first kKeptLines lines, for the replies whose text is read (227, 229, 257); an endless
+  // reply must not fill the memory.
+  std::vector<std::string> lines;
   // False when the connection closed, failed or went silent before the reply was whole.
   bool complete = false;
 

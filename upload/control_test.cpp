@@ -14,7 +14,7 @@ TEST(ReadReply, ReadsMultiLineRepliesWhole) {
       {"331-a\r\n 331 indented\r\n331-b\r\n3310 x\r\n331 end\r\n", {"331-a", "!"}},
       {"230-Welcome\r\n", {"!"}},
       {"230-a\r\n230\r\n230 b\r\n200 x\r\n", {"230-a", "200 x", "!"}},
-      {"230 a\tb\r\n", {"230 a", "b", "!"}},
+      {"230 a\tb\r\n", {"230 a\tb", "!"}},
       {"12-x\r\n", {"12-x", "!"}},
   };
   for (const auto& c : cases) {

@@ -44,6 +44,15 @@ bool CopyToData(LocalFile& file, TSocket& data) {
   }
 }
 
+// aioftp sends "227-listen socket created" before the line with the fields.
+const std::string& PassiveLine(const Reply& reply) {
+  for (const std::string& line : reply.lines) {
+    std::size_t open = line.find('(');
+    if (open != std::string::npos && line.find(')', open) != std::string::npos) return line;
+  }
+  return reply.first_line;
+}
+
 void AbortTransfer(RunState& run, const std::string& message, ExitCode code) {
   ReportFailure(run, {message}, code);
   run.TransferAborted = true;
@@ -93,11 +102,11 @@ bool ParsePassivePort(const std::string& reply, int* port) {
   return true;
 }
 
-bool OpenPassiveData(RunState& run, const std::string& reply) {
+bool OpenPassiveData(RunState& run, const Reply& reply) {
   int port = 0;
   // The address fields are not used: the data connection goes to the host of the control
   // connection, so a reply can neither steer a file to another host nor trip over NAT.
-  return ParsePassivePort(reply, &port) &&
+  return ParsePassivePort(PassiveLine(reply), &port) &&
          run.DataConnection->ConnectAddress(run.ControlConnection->PeerIPv4(), port);
 }
 
@@ -116,7 +125,7 @@ void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& 
         run, "Сервер \"" + run.ServerHost + "\" отказывается работать в пассивном режиме",
         kExitPassive);
   }
-  if (!OpenPassiveData(run, reply.first_line)) {
+  if (!OpenPassiveData(run, reply)) {
     return AbortTransfer(run, "Не удается установить связь с сокетом данных", kExitTransfer);
   }
   reply = Exchange(run, "STOR " + entry.name);

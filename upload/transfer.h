@@ -5,14 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "upload/control.h"
 #include "upload/listing.h"
 #include "upload/run_state.h"
 
 // Sends the entry's file of LocalDir into the current remote directory with TYPE I, PASV and
 // STOR; a failure stops the walk.
 void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& entry);
-// Connects DataConnection to the port that a PASV reply names, on the control connection's host.
-bool OpenPassiveData(RunState& run, const std::string& reply);
+// Connects DataConnection to the port that a PASV reply names, on the control connection's host;
+// the fields come from the reply's first line that holds a parenthesised group.
+bool OpenPassiveData(RunState& run, const Reply& reply);
 // The port of a PASV reply: six comma-separated fields between the first "(" and the first ")",
 // the last two integers from 0 to 255. False when the reply is malformed.
 bool ParsePassivePort(const std::string& reply, int* port);

@@ -1,16 +1,27 @@
-"""Real FTP servers on loopback for the interoperability cases: vsftpd, proftpd, pure-ftpd and
-pyftpdlib, from Debian's packages.
+"""Real FTP servers on loopback for the interoperability cases: vsftpd, proftpd, pure-ftpd,
+pyftpdlib and aioftp, from Debian's packages.
 
 Each runs in the foreground inside a PID namespace of its own, so that stopping it also ends the
 session processes it forked, with a fresh root directory that the login sees as "/". Debian's
 vsftpd, proftpd and pure-ftpd packages exclude each other: proftpd and pure-ftpd run unpacked from
 their packages in a cache directory ($VARDEK_CACHE, or build/real-servers).
+
+Keyword options of start_real_server, each for the kinds named in OPTIONS: tls (a Cert of
+make_certs: explicit FTPS required for the login and every data connection), tls_version (the
+highest: '1.2' or '1.3'), ssl_reuse (False: data connections need not resume the control
+connection's TLS session; vsftpd and proftpd require it by default), ipv6 (listen on ::1 only),
+chroot (False: the login starts in the absolute path of root, not chrooted), banner (the one-line
+greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'). After close(), commands holds the
+command lines the server received, in order, for vsftpd, pyftpdlib and aioftp (vsftpd logs a
+password as "<password>" and each non-printable byte as "?"); None for the others.
 """
 import ctypes
 import glob
+import json
 import os
 import pwd
 import random
+import re
 import shutil
 import signal
 import socket
@@ -52,9 +63,80 @@ def unpacked(package):
 
 
 def listening(port):
-    wanted = '0100007F:%04X' % port
-    with open('/proc/net/tcp') as table:
-        return any(f[1] == wanted and f[3] == '0A' for f in (line.split() for line in table))
+    wanted = ('0100007F:%04X' % port, '00000000000000000000000001000000:%04X' % port)  # or ::1
+    for name in ('/proc/net/tcp', '/proc/net/tcp6'):
+        with open(name) as table:
+            if any(f[1] in wanted and f[3] == '0A' for f in (line.split() for line in table)):
+                return True
+    return False
+
+
+class Cert:
+    """cert and key: PEM files; pem: both in one file; fingerprint: SHA-256, as openssl prints
+    it (colons, upper case)."""
+
+    def __init__(self, directory, name):
+        self.name = name
+        self.cert, self.key, self.pem = (os.path.join(directory, name + ext)
+                                         for ext in ('.pem', '.key', '.both.pem'))
+        self.fingerprint = None
+
+
+class Certs:
+    """ca signs server, other_name (for other.example only) and expired (a day of 2020);
+    other_ca, which nobody trusts, signs unknown_ca; self_signed stands alone. All but other_name
+    are for 127.0.0.1, ::1 and localhost."""
+    NAMES = ('ca', 'other_ca', 'self_signed', 'server', 'other_name', 'expired', 'unknown_ca')
+
+
+CA_CONF = ('[ca]\ndefault_ca = d\n[d]\ndatabase = index\nnew_certs_dir = .\nserial = serial\n'
+           'default_md = sha256\npolicy = p\nunique_subject = no\n[p]\ncommonName = supplied\n')
+LOCAL_NAMES = 'subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost'
+_certs = {}
+
+
+def make_certs(directory):
+    """Test certificates in directory, made once per process (about a second)."""
+    directory = os.path.abspath(directory)
+    if directory in _certs:
+        return _certs[directory]
+    os.makedirs(directory, exist_ok=True)
+    work = tempfile.mkdtemp(dir=directory)  # openssl ca's database and copies
+    run = lambda *cmd: sh('openssl', *cmd, cwd=work)
+    certs = Certs()
+    for name in Certs.NAMES:
+        setattr(certs, name, Cert(directory, name))
+    for ca in (certs.ca, certs.other_ca, certs.self_signed):
+        run('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', ca.key, '-out', ca.cert,
+            '-days', '3650', '-subj', '/CN=vardek test ' + ca.name,
+            *(['-addext', LOCAL_NAMES] if ca is certs.self_signed else []))
+    # openssl ca rather than x509 -req: only it sets both dates, for one that has expired.
+    with open(os.path.join(work, 'ca.cnf'), 'w') as f:
+        f.write(CA_CONF)
+    valid = ('-days', '3650')
+    for cert, ca, names, dates in (
+            (certs.server, certs.ca, LOCAL_NAMES, valid),
+            (certs.other_name, certs.ca, 'subjectAltName=DNS:other.example', valid),
+            (certs.expired, certs.ca, LOCAL_NAMES,
+             ('-startdate', '20200101000000Z', '-enddate', '20200102000000Z')),
+            (certs.unknown_ca, certs.other_ca, LOCAL_NAMES, valid)):
+        run('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', cert.key, '-out', 'csr', '-subj',
+            '/CN=vardek test ' + cert.name)
+        for name, text in (('ext', names + '\n'), ('index', ''),
+                           ('serial', '%016X\n' % random.getrandbits(63))):
+            with open(os.path.join(work, name), 'w') as f:
+                f.write(text)
+        run('ca', '-batch', '-notext', '-config', 'ca.cnf', '-cert', ca.cert, '-keyfile', ca.key,
+            '-in', 'csr', '-out', cert.cert, '-extfile', 'ext', *dates)
+    for name in Certs.NAMES:
+        cert = getattr(certs, name)
+        with open(cert.pem, 'w') as both, open(cert.key) as key, open(cert.cert) as pem:
+            both.write(key.read() + pem.read())
+        cert.fingerprint = run('x509', '-noout', '-fingerprint', '-sha256', '-in',
+                               cert.cert).strip().partition('=')[2]
+    shutil.rmtree(work)
+    _certs[directory] = certs
+    return certs
 
 
 def die_with_parent():
@@ -76,12 +158,25 @@ def vsftpd(s, login, password):
         f.write('auth required pam_unix.so nodelay\naccount required pam_unix.so\n'
                 'session required pam_permit.so\n')
     os.makedirs(s.base + '/empty')
-    s.write('vsftpd.conf', 'listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n'
-            'listen_port=%d\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n'
-            'local_root=%s\nchroot_local_user=YES\nallow_writeable_chroot=YES\n'
-            'pasv_min_port=%d\npasv_max_port=%d\npam_service_name=%s\ndelay_failed_login=0\n'
-            'seccomp_sandbox=NO\nsecure_chroot_dir=%s/empty\n'
-            % (s.port, s.root, s.low, s.high, os.path.basename(s.pam), s.base))
+    # The protocol log is written only with xferlog_enable.
+    s.transcript = (s.base + '/vsftpd.log', rb'FTP command: Client "[^"]*", "(.*)"\r?\n')
+    conf = ('listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n' if s.ipv6 else
+            'listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n')
+    conf += ('background=NO\nlisten_port=%d\nanonymous_enable=NO\nlocal_enable=YES\n'
+             'write_enable=YES\nlocal_root=%s\nchroot_local_user=%s\nallow_writeable_chroot=YES\n'
+             'pasv_min_port=%d\npasv_max_port=%d\npam_service_name=%s\ndelay_failed_login=0\n'
+             'seccomp_sandbox=NO\nsecure_chroot_dir=%s/empty\nxferlog_enable=YES\n'
+             'log_ftp_protocol=YES\nvsftpd_log_file=%s\n'
+             % (s.port, s.root, 'YES' if s.chroot else 'NO', s.low, s.high,
+                os.path.basename(s.pam), s.base, s.transcript[0]))
+    if s.banner is not None:
+        conf += 'ftpd_banner=%s\n' % s.banner
+    if s.tls:
+        conf += ('ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n'
+                 'force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=%s\n'
+                 'debug_ssl=YES\n' % (s.tls.cert, s.tls.key, 'NO' if s.ssl_reuse is False
+                                       else 'YES'))
+    s.write('vsftpd.conf', conf)
     return ['/usr/sbin/vsftpd', s.base + '/vsftpd.conf']
 
 
@@ -89,12 +184,24 @@ def proftpd(s, login, password):
     hashed = sh('openssl', 'passwd', '-1', password).strip()
     s.write('passwd', '%s:%s:%d:%d::%s:/bin/sh\n' % (login, hashed, s.uid, s.gid, s.root))
     s.write('group', 'nogroup:x:%d:\n' % s.gid)
-    s.write('proftpd.conf', 'ServerType standalone\nDefaultAddress 127.0.0.1\nPort %d\n'
+    conf = ('ServerType standalone\nDefaultAddress 127.0.0.1\nPort %d\n'
             'SocketBindTight on\nUseIPv6 off\nUser nobody\nGroup nogroup\nPidFile %s/pid\n'
             'ScoreboardFile %s/scoreboard\nDelayEngine off\nWtmpLog off\nUseReverseDNS off\n'
             'AuthOrder mod_auth_file.c\nAuthUserFile %s/passwd\nAuthGroupFile %s/group\n'
             'RequireValidShell off\nDefaultRoot ~\nPassivePorts %d %d\nAllowOverwrite on\n'
             % ((s.port,) + (s.base,) * 4 + (s.low, s.high)))
+    if s.max_store is not None:
+        conf += 'MaxStoreFileSize %s\n' % s.max_store
+    if s.tls:
+        # mod_tls is a package of its own; data connections must reuse the TLS session unless
+        # told otherwise.
+        conf += ('ModulePath %s/usr/lib/proftpd\nLoadModule mod_tls.c\nTLSEngine on\n'
+                 'TLSRequired on\nTLSRSACertificateFile %s\nTLSRSACertificateKeyFile %s\n'
+                 'TLSProtocol %s\nTLSLog %s/tls.log\n%s'
+                 % (unpacked('proftpd-mod-crypto'), s.tls.cert, s.tls.key,
+                    'TLSv1.2' if s.tls_version == '1.2' else 'TLSv1.2 TLSv1.3', s.base,
+                    'TLSOptions NoSessionReuseRequired\n' if s.ssl_reuse is False else ''))
+    s.write('proftpd.conf', conf)
     return [unpacked('proftpd-core') + '/usr/sbin/proftpd', '-n', '-q', '-c',
             s.base + '/proftpd.conf']
 
@@ -105,47 +212,119 @@ def pure_ftpd(s, login, password):
     hashed = sh('openssl', 'passwd', '-6', password).strip()
     s.write('passwd', '%s:%s:%d:%d::%s/./::::::::::::\n' % (login, hashed, s.uid, s.gid, s.root))
     sh(tree + '/usr/bin/pure-pw', 'mkdb', s.base + '/pure.pdb', '-f', s.base + '/passwd')
+    # -Y 3: TLS for the login and for every data connection.
     return [tree + '/usr/sbin/pure-ftpd', '-S', '127.0.0.1,%d' % s.port, '-l',
-            'puredb:%s/pure.pdb' % s.base, '-E', '-A', '-j', '-H', '-p', '%d:%d' % (s.low, s.high)]
+            'puredb:%s/pure.pdb' % s.base, '-E', '-A', '-j', '-H', '-p', '%d:%d' % (s.low, s.high)
+            ] + (['-Y', '3', '-2', s.tls.pem] if s.tls else [])
 
 
 PYFTPDLIB = '''
-import sys
+import json, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port, login, password, low, high = sys.argv[1:7]
-FTPHandler.authorizer = DummyAuthorizer()
-FTPHandler.authorizer.add_user(login, password, root, perm='elradfmwMT')
-for path in sys.argv[7:]:  # it serves as root: file modes would not stop the login
-    FTPHandler.authorizer.override_perm(login, root + path, perm='elr', recursive=True)
-FTPHandler.auth_failed_timeout = 0
-FTPHandler.passive_ports = range(int(low), int(high) + 1)
-FTPServer(('127.0.0.1', int(port)), FTPHandler).serve_forever()
+o = json.loads(sys.argv[1])
+log = open(o['transcript'], 'wb', buffering=0)
+
+
+class Handler(TLS_FTPHandler if o['cert'] else FTPHandler):
+    def decode(self, line):  # every command line, as it arrived
+        log.write(line + b'\\n')
+        return super().decode(line)
+
+
+Handler.authorizer = DummyAuthorizer()
+Handler.authorizer.add_user(o['login'], o['password'], o['root'], perm='elradfmwMT')
+for path in o['read_only']:  # it serves as root: file modes would not stop the login
+    Handler.authorizer.override_perm(o['login'], o['root'] + path, perm='elr', recursive=True)
+Handler.auth_failed_timeout = 0
+Handler.passive_ports = range(o['low'], o['high'] + 1)
+if o['cert']:
+    Handler.certfile, Handler.keyfile = o['cert'], o['key']
+    Handler.tls_control_required = Handler.tls_data_required = True
+    if o['tls_version'] == '1.2':
+        from OpenSSL import SSL
+        Handler.get_ssl_context().set_max_proto_version(SSL.TLS1_2_VERSION)
+FTPServer((o['host'], o['port']), Handler).serve_forever()
 '''
 
 
 def pyftpdlib(s, login, password):
-    if subprocess.run(['/usr/bin/python3', '-c', 'import pyftpdlib'],
+    if subprocess.run(['/usr/bin/python3', '-c', 'import pyftpdlib, OpenSSL'],
                       capture_output=True).returncode:
-        apt('install', '-y', 'python3-pyftpdlib')
-    return ['/usr/bin/python3', '-c', PYFTPDLIB, s.root, str(s.port), login, password,
-            str(s.low), str(s.high)] + s.read_only
+        apt('install', '-y', 'python3-pyftpdlib', 'python3-openssl')
+    s.transcript = (s.base + '/commands', rb'(.*)\n')
+    return ['/usr/bin/python3', '-c', PYFTPDLIB, json.dumps(dict(
+        root=s.root, host=s.host, port=s.port, login=login, password=password, low=s.low,
+        high=s.high, read_only=s.read_only, cert=s.tls and s.tls.cert, key=s.tls and s.tls.key,
+        tls_version=s.tls_version, transcript=s.transcript[0]))]
+
+
+AIOFTP = '''
+import asyncio, json, logging, sys
+import aioftp
+o = json.loads(sys.argv[1])
+log = open(o['transcript'], 'wb', buffering=0)
+
+
+class Log(logging.Handler):
+    def emit(self, record):  # parse_command logs every command line: cmd, rest
+        if record.funcName == 'parse_command':
+            log.write(' '.join(a for a in record.args if a).encode() + b'\\n')
+
+
+class Server(aioftp.Server):
+    def parse_command(self, stream, censor_commands=()):  # no stars for the password
+        return super().parse_command(stream, censor_commands)
+
+
+logging.getLogger('aioftp.server').addHandler(Log())
+logging.getLogger('aioftp.server').setLevel(logging.DEBUG)
+# It serves as root: file modes would not stop the login.
+user = aioftp.User(o['login'], o['password'], base_path=o['root'], permissions=[
+    aioftp.Permission('/')] + [aioftp.Permission(p, writable=False) for p in o['read_only']])
+server = Server([user], data_ports=range(o['low'], o['high'] + 1))
+asyncio.run(server.run('127.0.0.1', o['port']))
+'''
+
+
+def aioftp(s, login, password):
+    if subprocess.run(['/usr/bin/python3', '-c', 'import aioftp'], capture_output=True).returncode:
+        apt('install', '-y', 'python3-aioftp')
+    s.transcript = (s.base + '/commands', rb'(.*)\n')
+    return ['/usr/bin/python3', '-c', AIOFTP, json.dumps(dict(
+        root=s.root, port=s.port, login=login, password=password, low=s.low, high=s.high,
+        read_only=s.read_only, transcript=s.transcript[0]))]
 
 
 READ_ONLY = 'read-only'
-KINDS = {'vsftpd': vsftpd, 'proftpd': proftpd, 'pure-ftpd': pure_ftpd, 'pyftpdlib': pyftpdlib}
+KINDS = {'vsftpd': vsftpd, 'proftpd': proftpd, 'pure-ftpd': pure_ftpd, 'pyftpdlib': pyftpdlib,
+         'aioftp': aioftp}
+TLS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
+OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
+               ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
+               max_store=('proftpd',))
+# What OpenSSL negotiates at most, for the servers without an option of their own.
+TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
+           'MaxProtocol = TLSv1.2\n')
 
 
 class RealServer:
     """dirs holds the remote directories that exist at the start; an entry (path, bytes) is a
     file that does, and (path, READ_ONLY) a directory where the login may not write. After
     close(), files maps the remote path of every file, its name decoded from the client's
-    encoding, to its bytes."""
+    encoding, to its bytes. host is where it listens, address that with the port, as a URL
+    has it."""
+    tls = tls_version = ssl_reuse = banner = max_store = None
+    ipv6, chroot = False, True
 
-    def __init__(self, kind, dirs, login, password, encoding='utf-8'):
+    def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
+        for name, value in options.items():
+            if value != getattr(RealServer, name) and kind not in OPTIONS[name]:
+                raise ValueError('%s has no option %s' % (kind, name))
+            setattr(self, name, value)
         self.commands, self.connections, self.files = None, 0, {}
-        self.proc = self.pam = None
+        self.proc = self.pam = self.transcript = None
         self.encoding = encoding
         self.read_only = [e[0] for e in dirs if isinstance(e, tuple) and e[1] == READ_ONLY]
         self.base = tempfile.mkdtemp(prefix='vardek-%s-' % kind)
@@ -153,13 +332,20 @@ class RealServer:
         self.root = self.base + '/root'
         nobody = pwd.getpwnam('nobody')
         self.uid, self.gid = nobody.pw_uid, nobody.pw_gid
-        with socket.socket() as probe:
-            probe.bind(('127.0.0.1', 0))
+        self.host = '::1' if self.ipv6 else '127.0.0.1'
+        with socket.socket(socket.AF_INET6 if self.ipv6 else socket.AF_INET) as probe:
+            probe.bind((self.host, 0))
             self.port = probe.getsockname()[1]
+        self.address = ('[%s]:%d' if self.ipv6 else '%s:%d') % (self.host, self.port)
         self.low = random.randrange(20000, 60000, 16)
         self.high = self.low + 15
+        env = dict(os.environ)
         try:
             cmd = KINDS[kind](self, login, password)
+            if self.tls_version == '1.2':
+                env['OPENSSL_CONF'] = self.base + '/openssl.cnf'
+                with open(env['OPENSSL_CONF'], 'w') as f:  # for sessions that run as the login
+                    f.write(TLS_1_2)
             self._make_root(dirs)
             # A shell is the namespace's first process: vsftpd in that place would also be sent
             # the exits of its sessions' orphans, and dies of them.
@@ -167,7 +353,7 @@ class RealServer:
                 self.proc = subprocess.Popen(
                     ['unshare', '-p', '-f', '--mount-proc', '--kill-child', 'sh', '-c',
                      '"$@" & wait', 'sh'] + cmd, stdin=subprocess.DEVNULL, stdout=out,
-                    stderr=out, preexec_fn=die_with_parent)
+                    stderr=out, env=env, preexec_fn=die_with_parent)
             deadline = time.monotonic() + 10
             while not listening(self.port):
                 if self.proc.poll() is not None or time.monotonic() > deadline:
@@ -217,6 +403,10 @@ class RealServer:
 
     def close(self):
         self.stop()
+        if self.transcript and os.path.exists(self.transcript[0]):
+            with open(self.transcript[0], 'rb') as f:
+                self.commands = [line.decode(self.encoding, 'surrogateescape')
+                                 for line in re.findall(self.transcript[1], f.read())]
         if self.pam is not None:
             os.remove(self.pam)
             self.pam = None
@@ -229,5 +419,5 @@ class RealServer:
             shutil.rmtree(self.base, ignore_errors=True)
 
 
-def start_real_server(kind, dirs, login, password, encoding='utf-8'):
-    return RealServer(kind, dirs, login, password, encoding)
+def start_real_server(kind, dirs, login, password, encoding='utf-8', **options):
+    return RealServer(kind, dirs, login, password, encoding, **options)

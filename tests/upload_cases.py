@@ -52,6 +52,7 @@ TYPICAL_TREE = {
 }
 TWO = {'a.bin': b'first', 'b.bin': b'second'}
 SUBDIRS = {'a/x.txt': b'a', 'b/y.txt': b'b', 'c/z.txt': b'c'}
+NESTED = {'a.txt': b'a', 'sub/b.txt': b'b'}
 ONE = {'a.bin': EVERY_BYTE}
 
 CASES = [
@@ -153,22 +154,45 @@ CASES = [
          xfer('a.bin')),
     dict(name='/c with a one-character path', args=args('*', 'a', '/c'), tree=ONE,
          out=run(CWD('a'), MADE('a'), SEND('a.bin')), code=0,
-         cmds=LOGIN_CMDS + ['CWD a', 'MKD a', 'CWD a'] + xfer('a.bin'),
+         cmds=LOGIN_CMDS + ['PWD', 'CWD a', 'MKD a', 'CWD a'] + xfer('a.bin'),
          files={'/a/a.bin': EVERY_BYTE}),
-    dict(name='/c cannot help a path with //', args=args('*', '/', '/s', '/c'),
-         tree={'sub/a.txt': b'a', 'tub/b.txt': b'b'}, dirs=('/', '/sub', '/tub'),
-         script={'CWD //sub': '550 No'},
-         out=run(CWD('/'), CWD('//sub'), NOT_FOUND('//sub'), STOP, CWD('//tub'),
-                 SEND('tub{/}b.txt')), code=3,
-         cmds=LOGIN_CMDS + ['CWD /', 'CWD //sub', 'CWD //tub'] + xfer('b.txt')),
+    dict(name='/c cannot help a path with //', args=args('*', '/a//b', '/c'), tree=ONE,
+         dirs=('/', '/a'), out=run(CWD('/a//b'), NOT_FOUND('/a//b'), STOP), code=3,
+         cmds=LOGIN_CMDS + ['CWD /a//b']),
     dict(name='/c stops at a CWD that fails', args=args('*', '/x/y', '/c'), tree=ONE,
          script={'CWD /x': '550 No'},
          out=run(CWD('/x/y'), MADE('/x'), NOT_FOUND('/x/y'), STOP), code=3,
          cmds=LOGIN_CMDS + ['CWD /x/y', 'MKD /x', 'CWD /x']),
-    dict(name='a relative path is resolved in the directory entered last',
-         args=args('*', 'html', '/s'), tree={'a/x.txt': b'x'}, dirs=('/', '/html', '/html/a'),
+    # Remote paths as users type them: the root, a trailing slash, a path relative to the
+    # login's directory (from PWD).
+    dict(name='the root with /s /c', args=args('*', '/', '/s', '/c'), tree=NESTED,
+         out=run(CWD('/'), SEND('a.txt'), CWD('/sub'), MADE('/sub'), SEND('sub{/}b.txt')),
+         code=0, cmds=LOGIN_CMDS + ['CWD /'] + xfer('a.txt') + ['CWD /sub', 'MKD /sub', 'CWD /sub'] +
+         xfer('b.txt'), files={'/a.txt': b'a', '/sub/b.txt': b'b'}),
+    dict(name='a trailing slash with /s /c', args=args('*', '/up/', '/s', '/c'), tree=NESTED,
+         dirs=('/', '/up'),
+         out=run(CWD('/up/'), SEND('a.txt'), CWD('/up/sub'), MADE('/up/sub'), SEND('sub{/}b.txt')),
+         code=0, files={'/up/a.txt': b'a', '/up/sub/b.txt': b'b'}),
+    dict(name='a relative path under the PWD directory', args=args('*', 'www', '/s', '/c'),
+         tree=NESTED, dirs=('/', '/home', '/home/u'), script={'PWD': '257 "/home/u" is cwd'},
+         out=run(CWD('/home/u/www'), MADE('/home/u/www'), SEND('a.txt'), CWD('/home/u/www/sub'),
+                 MADE('/home/u/www/sub'), SEND('sub{/}b.txt')), code=0,
+         cmds=LOGIN_CMDS + ['PWD', 'CWD /home/u/www', 'MKD /home', 'CWD /home', 'MKD /home/u',
+                            'CWD /home/u', 'MKD /home/u/www', 'CWD /home/u/www'] + xfer('a.txt') +
+         ['CWD /home/u/www/sub', 'MKD /home', 'CWD /home', 'MKD /home/u', 'CWD /home/u',
+          'MKD /home/u/www', 'CWD /home/u/www', 'MKD /home/u/www/sub', 'CWD /home/u/www/sub'] +
+         xfer('b.txt'), files={'/home/u/www/a.txt': b'a', '/home/u/www/sub/b.txt': b'b'}),
+    dict(name='a PWD directory with a doubled quote, without /s', args=args('*', 'w/x'),
+         tree=NESTED, dirs=('/', '/h"q', '/h"q/w', '/h"q/w/x'),
+         script={'PWD': '257 "/h""q" is cwd'}, out=run(CWD('/h"q/w/x'), SEND('a.txt')), code=0,
+         cmds=LOGIN_CMDS + ['PWD', 'CWD /h"q/w/x'] + xfer('a.txt'), files={'/h"q/w/x/a.txt': b'a'}),
+    dict(name='PWD refused: a relative path is sent as given', args=args('*', 'html', '/s'),
+         tree={'a/x.txt': b'x'}, dirs=('/', '/html', '/html/a'),
          out=run(CWD('html'), CWD('html/a'), NOT_FOUND('html/a'), NO_C, STOP), code=3,
-         cmds=LOGIN_CMDS + ['CWD html', 'CWD html/a']),
+         cmds=LOGIN_CMDS + ['PWD', 'CWD html', 'CWD html/a']),
+    dict(name='PWD naming no directory: a relative path is sent as given', args=args('*', 'w'),
+         tree=NESTED, dirs=('/', '/w'), script={'PWD': '257 is cwd'},
+         out=run(CWD('w'), SEND('a.txt')), code=0, cmds=LOGIN_CMDS + ['PWD', 'CWD w'] + xfer('a.txt')),
     dict(name='nothing eligible: no command at all', args=args('*.html', '/missing', '/s'),
          tree={'a.txt': b'a', 'sub/b.txt': b'b', '.x.html': b'hidden', '.d.html/c.html': b'c'},
          out=run(), code=0,

@@ -3,6 +3,7 @@
 
 #include "net/address.h"
 #include "upload/control.h"
+#include "upload/remote_path.h"
 #include "upload/walk.h"
 
 namespace {
@@ -32,6 +33,16 @@ bool LogIn(RunState& run) {
   return Exchange(run, "PASS " + run.UserPassword).IsPositive();
 }
 
+// A path such as "www" names a directory in the login's own, but the walk changes directories,
+// after which the server would resolve it elsewhere: it is made absolute once, from PWD.
+std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
+  if (RemotePath.compare(0, 1, "/") == 0) return RemotePath;
+  std::string home;
+  Reply reply = Exchange(run, "PWD");
+  if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line, &home)) return RemotePath;
+  return JoinRemotePath(home, RemotePath);
+}
+
 }  // namespace
 
 void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
@@ -48,6 +59,6 @@ void RunUpload(RunState& run, const std::string& LocalMask, const std::string& R
     return;
   }
   run.WriteMessage("Начинаем пересылку файлов");
-  UploadTree(run, LocalMask, RemotePath);
+  UploadTree(run, LocalMask, AbsoluteRemotePath(run, RemotePath));
   run.WriteMessage("Пересылка файлов закончена");
 }

@@ -2,6 +2,7 @@
 #include "upload/walk.h"
 
 #include "upload/control.h"
+#include "upload/remote_path.h"
 #include "upload/transfer.h"
 
 namespace {
@@ -41,7 +42,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, DirectoryCh
     if (!entry.is_directory || !IsUsable(entry)) continue;
     const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
     if (!chain.Enter(subdir)) continue;
-    UploadDirectory(run, subdir + dir.FileMask, dir.RemotePath + "/" + entry.name, chain);
+    UploadDirectory(run, subdir + dir.FileMask, JoinRemotePath(dir.RemotePath, entry.name), chain);
     chain.Leave();
   }
 }
@@ -71,23 +72,6 @@ void UploadDirectory(RunState& run, const std::string& LocalMask, const std::str
   run.TransferAborted = false;
   SendFiles(run, dir);
   VisitSubdirectories(run, dir, chain);
-}
-
-std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath) {
-  if (RemotePath == "/" || RemotePath.find("//") != std::string::npos) return {};
-  std::vector<std::string> prefixes;
-  // The first character never ends a prefix, so a leading "/" stays part of every prefix.
-  std::size_t from = 1;
-  do {
-    std::size_t slash = RemotePath.find('/', from);
-    if (slash == std::string::npos) {
-      prefixes.push_back(RemotePath);
-      break;
-    }
-    prefixes.push_back(RemotePath.substr(0, slash));
-    from = slash + 1;
-  } while (from < RemotePath.size());
-  return prefixes;
 }
 
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir) {

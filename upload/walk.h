@@ -4,7 +4,6 @@
 #define VARDEK_UPLOAD_WALK_H_
 
 #include <string>
-#include <vector>
 
 #include "upload/run_state.h"
 #include "upload/selection.h"
@@ -22,7 +21,5 @@ void UploadDirectory(RunState& run, const std::string& LocalMask, const std::str
                      DirectoryChain& chain);
 // Builds and enters the remote path one component at a time with MKD and CWD.
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir);
-// The paths that MakeRemotePath creates and enters, in order; none for "/" or a path with "//".
-std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath);
 
 #endif  // VARDEK_UPLOAD_WALK_H_

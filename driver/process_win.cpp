@@ -7,7 +7,11 @@
 #include "driver/command_line.h"
 #include "driver/process.h"
 
-void PrepareProcess() {}
+void PrepareProcess() {
+  // A scheduled run must never stop at a system dialog, such as a "no disk" box for a drive that
+  // is not there: such a drive is then a listing failure like any other.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
 
 std::vector<std::string> ProcessParameters(int, char**) {
   std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());

@@ -13,13 +13,15 @@ the local tree's root. out and code: the expected messages and exit code. Option
 command transcript), files (the remote files afterwards, or a function of the program that gives
 them), then (later runs) and during (see run_case), env, live ('tty' or 'pipe' for standard
 output), port (21: the case runs with --netns, in a network namespace of its own), only ('native'
-or 'wine'), refused (nothing listens), check(case, result) for anything else.
+or 'wine'), refused (nothing listens), user (a login to run the program as), check(case, result)
+for anything else.
 """
 import argparse
 import hashlib
 import importlib
 import os
 import pty
+import pwd
 import select
 import shutil
 import socket
@@ -76,9 +78,10 @@ class Program:
     def command(self, args):
         return (['wine', self.exe] if self.wine else [self.exe]) + args
 
-    def run(self, args, env=None, raw=None, timeout=60):
+    def run(self, args, env=None, raw=None, timeout=60, user=None):
         """Returns (stdout bytes, exit code, seconds, peak KiB, descriptors open at exit); stdout
-        goes to a file, as wine needs. The last two are None when not measured."""
+        goes to a file, as wine needs. The last two are None when not measured. user: a login
+        to run as, since root reads every directory."""
         cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
@@ -87,11 +90,15 @@ class Program:
         with tempfile.TemporaryFile() as out, tempfile.NamedTemporaryFile('r') as measured:
             if self.measured_run:
                 cmd = [self.measured_run, measured.name] + cmd
+            who = {}
+            if user:
+                os.chmod(measured.name, 0o666)
+                who = dict(user=user, group=pwd.getpwnam(user).pw_gid, extra_groups=[])
             started = time.monotonic()
             try:
                 code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
                                       stdin=subprocess.DEVNULL, env=self.env(env),
-                                      timeout=timeout).returncode
+                                      timeout=timeout, **who).returncode
             except subprocess.TimeoutExpired:
                 code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
@@ -124,13 +131,15 @@ class Program:
 
 
 def make_tree(root, tree):
-    """tree maps a relative path to bytes, to (bytes, mtime), to ('link', target), to ('fifo',)
-    or to ('socket',)."""
+    """tree maps a relative path to bytes, to (bytes, mtime), to ('link', target), to ('fifo',),
+    to ('socket',) or to ('chmod', mode) for a path made by an earlier entry."""
     for rel, content in (tree or {}).items():
         path = os.path.join(root, rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if isinstance(content, tuple) and content[0] == 'link':
             os.symlink(content[1], path)
+        elif isinstance(content, tuple) and content[0] == 'chmod':
+            os.chmod(path, content[1])
         elif content == ('fifo',):
             os.mkfifo(path)
         elif content == ('socket',):  # a file that no one, not even root, can open
@@ -169,7 +178,8 @@ def run_program(program, step, host, local):
         return dict(out=out, code=code, seconds=seconds, early=early, rss=0, fds=0)
     raw = step.get('raw')
     out, code, seconds, rss, fds = program.run(args, step.get('env'),
-                                               raw and fill(raw, program, host, local))
+                                               raw and fill(raw, program, host, local),
+                                               user=step.get('user'))
     return dict(out=out, code=code, seconds=seconds, rss=rss, fds=fds)
 
 
@@ -203,6 +213,8 @@ def run_case(program, case):
     if case.get('refused'):
         server.close()
     local = program.path(root + '/')
+    if case.get('user'):
+        os.chmod(root, 0o755)
     problems = []
     try:
         make_tree(root, case.get('tree'))

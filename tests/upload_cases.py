@@ -10,6 +10,7 @@ def SEND(rel): return 'Отправляем на сервер файл "{L}%s"' 
 def MADE(path): return 'На сервере создан каталог "%s"' % path
 def NOT_FOUND(path): return 'На сервере каталог "%s" не обнаружен' % path
 def NOT_SENT(rel): return 'Не удалось отправить файл "{L}%s"' % rel
+def UNREADABLE(rel): return 'Не удается прочитать каталог "{L}%s"' % rel
 
 
 NO_C = 'Разрешение на создание каталогов (ключ "/c") отсутствует'
@@ -53,6 +54,12 @@ TYPICAL_TREE = {
 TWO = {'a.bin': b'first', 'b.bin': b'second'}
 SUBDIRS = {'a/x.txt': b'a', 'b/y.txt': b'b', 'c/z.txt': b'c'}
 NESTED = {'a.txt': b'a', 'sub/b.txt': b'b'}
+DEEP_DIR = '/'.join('directory-level-%02d-abcdef' % n for n in range(1, 13))
+
+
+def deep_remote(depth):
+    return '/deep/' + '/'.join(DEEP_DIR.split('/')[:depth])
+
 ONE = {'a.bin': EVERY_BYTE}
 
 CASES = [
@@ -214,8 +221,41 @@ CASES = [
          out=run(CWD('/'), SEND('a.bin'), SEND('B.Bin')), code=0),
     dict(name='a mask that ends in a separator sends nothing', args=args('', '/'), tree=TWO,
          out=run(), code=0, cmds=LOGIN_CMDS),
-    dict(name='a missing local directory sends nothing', args=args('none{/}*', '/'), tree=TWO,
-         out=run(), code=0, cmds=LOGIN_CMDS),
+    # A directory that cannot be listed is reported and the walk goes on; one that merely holds
+    # no match is no failure.
+    dict(name='a missing local directory is reported', args=args('none{/}*', '/'), tree=TWO,
+         out=run(UNREADABLE('none{/}'), STOP), code=5, cmds=LOGIN_CMDS),
+    dict(name='a mask that matches nothing', args=args('*.none', '/'), tree=TWO, out=run(),
+         code=0, cmds=LOGIN_CMDS),
+    dict(name='a drive that is not mapped', args=['Q:\\outbox\\*.*', '{H}', LOGIN, PASSWORD, '/'],
+         out=run('Не удается прочитать каталог "Q:\\outbox\\"', STOP), code=5, cmds=LOGIN_CMDS, only='wine'),
+    dict(name='an unreadable subdirectory beside a readable one', user='nobody',
+         args=args('*', '/r', '/s', '/c'), dirs=('/', '/r'),
+         tree={'a.txt': b'a', 'open/b.txt': b'b', 'shut/c.txt': b'c', 'shut': ('chmod', 0o700)},
+         out=run(CWD('/r'), SEND('a.txt'), CWD('/r/open'), MADE('/r/open'), SEND('open/b.txt'),
+                 UNREADABLE('shut/'), STOP), code=5,
+         files={'/r/a.txt': b'a', '/r/open/b.txt': b'b'}, only='native'),
+    dict(name='an unreadable directory as the only content of the tree', user='nobody',
+         args=args('*', '/r', '/s', '/c'), tree={'p/shut/c.txt': b'c', 'p/shut': ('chmod', 0o700)},
+         out=run(UNREADABLE('p/shut/'), STOP), code=5, cmds=LOGIN_CMDS, only='native'),
+    dict(name='files listed whose type cannot be read', user='nobody',
+         args=args('*', '/r', '/s', '/t'), dirs=('/', '/r'),
+         tree={'a.txt': b'a', 'r/x.txt': b'x', 'r': ('chmod', 0o744)},
+         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('r/x.txt'), STOP), code=5,
+         cmds=LOGIN_CMDS + ['CWD /r'] + xfer('a.txt'), only='native'),
+    dict(name='a tree deeper than 300 characters', args=args('*', '/deep', '/s', '/c'),
+         tree={'top.txt': b'top', DEEP_DIR + '/deep.txt': b'deep'}, dirs=('/', '/deep'),
+         out=run(CWD('/deep'), SEND('top.txt'),
+                 *[m for n in range(1, 13) for m in (CWD(deep_remote(n)), MADE(deep_remote(n)))],
+                 SEND(DEEP_DIR.replace('/', '{/}') + '{/}deep.txt')), code=0,
+         files={'/deep/top.txt': b'top', deep_remote(12) + '/deep.txt': b'deep'}),
+    # Names that Windows-1251 cannot hold: never sent under another name, never skipped in silence.
+    dict(name='names outside the code page', args=args('*.html', '/', '/s'),
+         tree={'cafe.html': b'plain', 'café.html': b'accent', '日本.html': b'nihon', 'z.html': b'z',
+               'ü.html/in.html': b'in'},
+         out=run(CWD('/'), SEND('cafe.html'), NOT_SENT('caf?.html'), STOP, SEND('z.html'),
+                 NOT_SENT('??.html'), STOP, NOT_SENT('?.html{/}'), STOP), code=5,
+         files={'/cafe.html': b'plain', '/z.html': b'z'}, only='wine'),
     dict(name='/t skips files of another day and of no valid date',
          args=args('*', '/', '/t'),
          tree={'a.txt': (b'1975', 157766400), 'b.txt': (b'old', YESTERDAY), 'c.txt': b'new'},

@@ -18,19 +18,27 @@ struct LocalDate {
 struct ListingEntry {
   std::string name;
   bool is_directory = false;  // a link to a directory counts as one
-  LocalDate written;          // of the last write
+  LocalDate written;          // of the last write, when the listing was asked for dates
+  // The listing shows the entry, but what it is cannot be read.
+  bool unreadable = false;
+  // The name does not fit the platform's narrow text encoding, so no command can name the entry;
+  // `name` is then only good for messages.
+  bool unnamed = false;
 };
 
-// The entries that match LocalDir + FileMask, of every type, in the platform's order. A listing
-// that cannot start (no match, no such directory, an invalid pattern) is empty.
+// The entries that match LocalDir + FileMask, of every type, in the platform's order. No entry
+// matching is an empty listing; a directory that is not there or cannot be read is a failed one.
+// An empty FileMask names no file: the listing is empty.
 class Listing {
  public:
-  Listing(const std::string& LocalDir, const std::string& FileMask);
+  Listing(const std::string& LocalDir, const std::string& FileMask, bool with_dates = true);
   ~Listing();
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
 
   bool Next(ListingEntry* entry);
+  // The directory could not be listed, whole or in part; final once Next has returned false.
+  bool Failed() const;
 
  private:
   struct State;

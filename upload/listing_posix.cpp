@@ -1,5 +1,9 @@
 // Directory listings on POSIX: readdir, filtered by the Windows-style wildcard mask and sorted.
+// Types and dates come from the directory entry or from fstatat relative to the open directory,
+// never from a lookup of the full path.
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -20,13 +24,20 @@ LocalDate DateOf(time_t when) {
   return {year, local.tm_mon + 1, local.tm_mday};
 }
 
-ListingEntry EntryOf(const std::string& LocalDir, const char* name) {
-  const std::string path = LocalDir + name;
-  struct stat info {};
-  // stat follows links, so a link to a directory is a directory; a broken link stays a file.
-  if (stat(path.c_str(), &info) != 0 && lstat(path.c_str(), &info) != 0) info = {};
+ListingEntry EntryOf(int dir, const dirent& found, bool with_dates) {
   ListingEntry entry;
-  entry.name = name;
+  entry.name = found.d_name;
+  if (!with_dates && (found.d_type == DT_DIR || found.d_type == DT_REG)) {
+    entry.is_directory = found.d_type == DT_DIR;
+    return entry;
+  }
+  struct stat info {};
+  // Links are followed, so a link to a directory is a directory; a broken link stays a file.
+  if (fstatat(dir, found.d_name, &info, 0) != 0 &&
+      fstatat(dir, found.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    entry.unreadable = true;  // a directory that may be read but not searched
+    return entry;
+  }
   entry.is_directory = S_ISDIR(info.st_mode);
   entry.written = DateOf(info.st_mtime);
   return entry;
@@ -42,14 +53,27 @@ bool NameOrder(const ListingEntry& a, const ListingEntry& b) {
 struct Listing::State {
   std::vector<ListingEntry> entries;
   std::size_t next = 0;
+  bool failed = false;
 };
 
-Listing::Listing(const std::string& LocalDir, const std::string& FileMask) : state_(new State) {
-  // An empty mask names no file, as on Windows.
-  DIR* dir = FileMask.empty() ? nullptr : opendir(LocalDir.empty() ? "." : LocalDir.c_str());
-  if (dir == nullptr) return;
-  while (dirent* found = readdir(dir)) {
-    if (MatchesMask(found->d_name, FileMask)) state_->entries.push_back(EntryOf(LocalDir, found->d_name));
+Listing::Listing(const std::string& LocalDir, const std::string& FileMask, bool with_dates)
+    : state_(new State) {
+  if (FileMask.empty()) return;
+  DIR* dir = opendir(LocalDir.empty() ? "." : LocalDir.c_str());
+  if (dir == nullptr) {
+    state_->failed = true;
+    return;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* found = readdir(dir);
+    if (found == nullptr) {
+      state_->failed = errno != 0;
+      break;
+    }
+    if (MatchesMask(found->d_name, FileMask)) {
+      state_->entries.push_back(EntryOf(dirfd(dir), *found, with_dates));
+    }
   }
   closedir(dir);
   // readdir's order depends on the file system; a run goes in name order, as on NTFS.
@@ -63,6 +87,8 @@ bool Listing::Next(ListingEntry* entry) {
   *entry = state_->entries[state_->next++];
   return true;
 }
+
+bool Listing::Failed() const { return state_->failed; }
 
 LocalDate TodayLocalDate() { return DateOf(time(nullptr)); }
 

@@ -1,7 +1,5 @@
-// Local file selection.
+// Local file selection and the pre-scan.
 #include "upload/selection.h"
-
-#include <cstring>
 
 SplitMask SplitLocalMask(const std::string& mask, const char* separators) {
   std::size_t last = mask.find_last_of(separators);
@@ -20,7 +18,26 @@ bool IsTodayFile(const ListingEntry& entry) { return IsTodayFile(entry, TodayLoc
 bool IsUsable(const ListingEntry& entry) { return entry.name.compare(0, 1, ".") != 0; }
 
 bool IsEligibleFile(const RunState& run, const ListingEntry& entry) {
-  return IsUsable(entry) && !entry.is_directory && (!run.TodayOnly || IsTodayFile(entry));
+  return IsUsable(entry) && !entry.is_directory && !entry.unreadable && !entry.unnamed &&
+         (!run.TodayOnly || IsTodayFile(entry));
+}
+
+bool IsUnusable(const RunState& run, const ListingEntry& entry) {
+  if (!IsUsable(entry)) return false;
+  if (entry.unreadable) return true;
+  if (!entry.unnamed) return false;
+  return entry.is_directory ? run.Recurse : !run.TodayOnly || IsTodayFile(entry);
+}
+
+bool ReadDirectory(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
+                   std::vector<ListingEntry>* entries) {
+  // Dates cost a call per entry on some platforms; only "/t" reads them.
+  Listing listing(LocalDir, FileMask, run.TodayOnly);
+  ListingEntry entry;
+  while (listing.Next(&entry)) {
+    if (IsUsable(entry)) entries->push_back(entry);
+  }
+  return !listing.Failed();
 }
 
 bool DirectoryChain::Enter(const std::string& LocalDir) {
@@ -33,21 +50,37 @@ bool DirectoryChain::Enter(const std::string& LocalDir) {
   return true;
 }
 
-bool HasEligibleFiles(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
-                      DirectoryChain& chain) {
-  Listing listing(LocalDir, FileMask);
-  ListingEntry entry;
-  while (listing.Next(&entry)) {
-    if (!entry.is_directory) {
-      if (IsEligibleFile(run, entry)) return true;
-      continue;
-    }
-    if (!run.Recurse || !IsUsable(entry)) continue;
+const TreeContent* TreeScan::Known(const std::string& LocalDir) const {
+  auto found = known_.find(LocalDir);
+  return found == known_.end() ? nullptr : &found->second;
+}
+
+TreeContent TreeScan::ContentOf(const std::string& LocalDir,
+                                const std::vector<ListingEntry>& entries, DirectoryChain& chain) {
+  TreeContent content;
+  // The files first: they need no further listing.
+  for (const ListingEntry& entry : entries) {
+    if (IsEligibleFile(run_, entry)) return {true, false};
+    content.failed = content.failed || IsUnusable(run_, entry);
+  }
+  if (!run_.Recurse) return content;
+  for (const ListingEntry& entry : entries) {
+    if (!entry.is_directory || entry.unnamed) continue;
     const std::string subdir = LocalDir + entry.name + kDirectoryJoin;
     if (!chain.Enter(subdir)) continue;
-    bool found = HasEligibleFiles(run, subdir, FileMask, chain);
+    TreeContent below = Scan(subdir, chain);
     chain.Leave();
-    if (found) return true;
+    if (below.eligible) return {true, false};
+    content.failed = content.failed || below.failed;
   }
-  return false;
+  return content;
+}
+
+TreeContent TreeScan::Scan(const std::string& LocalDir, DirectoryChain& chain) {
+  if (const TreeContent* known = Known(LocalDir)) return *known;
+  std::vector<ListingEntry> entries;
+  TreeContent content{false, true};
+  if (ReadDirectory(run_, LocalDir, mask_, &entries)) content = ContentOf(LocalDir, entries, chain);
+  known_[LocalDir] = content;
+  return content;
 }

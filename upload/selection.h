@@ -1,13 +1,15 @@
-// Which local files a run sends: the split of the local mask, the "/t" date filter, and whether a
-// directory tree holds anything to send.
+// Which local files a run sends: the split of the local mask, the "/t" date filter, the entries of
+// a directory that count, and the pre-scan that tells whether a directory tree holds anything for
+// the walk.
 #ifndef VARDEK_UPLOAD_SELECTION_H_
 #define VARDEK_UPLOAD_SELECTION_H_
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
-#include "upload/run_state.h"
 #include "upload/listing.h"
+#include "upload/run_state.h"
 
 #ifdef _WIN32
 constexpr char kPathSeparators[] = "/:\\";
@@ -29,6 +31,14 @@ bool IsTodayFile(const ListingEntry& entry);
 // Names beginning with "." (., .. and hidden files) are never used.
 bool IsUsable(const ListingEntry& entry);
 bool IsEligibleFile(const RunState& run, const ListingEntry& entry);
+// An entry that the run would use but cannot: its name or its type cannot be read. It is
+// reported, never skipped in silence.
+bool IsUnusable(const RunState& run, const ListingEntry& entry);
+
+// The usable entries of LocalDir + FileMask, in listing order; false when the directory could not
+// be listed.
+bool ReadDirectory(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
+                   std::vector<ListingEntry>* entries);
 
 // The local directories from the top of the walk down to the current one. A link that leads back
 // to one of them is not entered again, so a looping tree cannot recurse without end.
@@ -42,9 +52,31 @@ class DirectoryChain {
   std::vector<DirectoryId> ids_;
 };
 
-// Whether LocalDir holds an eligible file matching FileMask, or (with "/s") a matching
-// subdirectory does, however deep. Sends nothing and writes nothing.
-bool HasEligibleFiles(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
-                      DirectoryChain& chain);
+// What a local directory tree holds for the walk.
+struct TreeContent {
+  bool eligible = false;  // a file to send, here or (with "/s") in a matching subdirectory
+  bool failed = false;    // something here or below that cannot be read, to be reported
+};
+
+// The pre-scan of one run: sends nothing and writes nothing. Each directory is listed at most once,
+// and its answer kept for the rest of the run.
+class TreeScan {
+ public:
+  TreeScan(const RunState& run, const std::string& FileMask) : run_(run), mask_(FileMask) {}
+
+  // The answer for LocalDir, when a scan has given one.
+  const TreeContent* Known(const std::string& LocalDir) const;
+  // The content of LocalDir, whose entries the caller has read. The search stops at the first
+  // eligible file, however deep.
+  TreeContent ContentOf(const std::string& LocalDir, const std::vector<ListingEntry>& entries,
+                        DirectoryChain& chain);
+
+ private:
+  TreeContent Scan(const std::string& LocalDir, DirectoryChain& chain);
+
+  const RunState& run_;
+  const std::string mask_;
+  std::unordered_map<std::string, TreeContent> known_;
+};
 
 #endif  // VARDEK_UPLOAD_SELECTION_H_

@@ -96,8 +96,41 @@ TEST(Listing, DatesFilesInLocalTimeAroundMidnight) {
   std::filesystem::remove_all(dir);
 }
 
-TEST(Listing, AnEmptyMaskOrAMissingDirectoryListsNothing) {
+TEST(Listing, AnEmptyMaskListsNothingAMissingDirectoryFails) {
   ListingEntry entry;
-  EXPECT_FALSE(Listing("/", "").Next(&entry));
-  EXPECT_FALSE(Listing("/no/such/dir/", "*").Next(&entry));
+  Listing empty_mask("/", "");
+  EXPECT_FALSE(empty_mask.Next(&entry));
+  EXPECT_FALSE(empty_mask.Failed());
+  Listing missing("/no/such/dir/", "*");
+  EXPECT_FALSE(missing.Next(&entry));
+  EXPECT_TRUE(missing.Failed());
+  Listing not_a_directory("/etc/hostname/", "*");
+  EXPECT_FALSE(not_a_directory.Next(&entry));
+  EXPECT_TRUE(not_a_directory.Failed());
+}
+
+// The pre-scan keeps each directory's answer by its path, for the one mask of its run.
+TEST(TreeScan, KeepsAnswersApartByRootAndMask) {
+  const std::filesystem::path top = std::filesystem::temp_directory_path() / "vardek-scan";
+  std::filesystem::remove_all(top);
+  for (const char* file : {"one/s.x/a.x", "two/s.x/b.y"}) {
+    std::filesystem::create_directories((top / file).parent_path());
+    std::fclose(std::fopen((top / file).c_str(), "w"));
+  }
+  RunState run;
+  run.Recurse = true;
+  auto eligible = [&](TreeScan& scan, const char* root, const char* mask) {
+    const std::string dir = (top / root).string() + "/";
+    std::vector<ListingEntry> entries;
+    EXPECT_TRUE(ReadDirectory(run, dir, mask, &entries));
+    DirectoryChain chain;
+    chain.Enter(dir);
+    return scan.ContentOf(dir, entries, chain).eligible;
+  };
+  TreeScan x(run, "*.x");
+  EXPECT_TRUE(eligible(x, "one", "*.x"));
+  EXPECT_FALSE(eligible(x, "two", "*.x"));  // its s.x holds no *.x
+  TreeScan any(run, "*");
+  EXPECT_TRUE(eligible(any, "two", "*"));
+  std::filesystem::remove_all(top);
 }

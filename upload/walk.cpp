@@ -26,23 +26,38 @@ bool EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
   return false;
 }
 
-void SendFiles(RunState& run, const DirectoryContext& dir) {
-  Listing listing(dir.LocalDir, dir.FileMask);
-  ListingEntry entry;
-  while (!run.TransferAborted && listing.Next(&entry)) {
-    if (IsEligibleFile(run, entry)) UploadFile(run, dir.LocalDir, entry);
+// A file or directory the run cannot use: reported as not sent, and the walk goes on.
+void ReportSkipped(RunState& run, const std::string& local_path) {
+  ReportFailure(run, {"Не удалось отправить файл \"" + local_path + "\""}, kExitTransfer);
+}
+
+// Files the run cannot use are reported in their place; the others go on.
+void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
+               bool entered) {
+  for (const ListingEntry& entry : entries) {
+    if (run.TransferAborted) return;
+    if (entry.is_directory) continue;
+    if (IsUnusable(run, entry)) ReportSkipped(run, dir.LocalDir + entry.name);
+    // A file must not land in whatever remote directory was entered last.
+    if (entered && IsEligibleFile(run, entry)) UploadFile(run, dir.LocalDir, entry);
   }
 }
 
-void VisitSubdirectories(RunState& run, const DirectoryContext& dir, DirectoryChain& chain) {
+void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
+                         const std::vector<ListingEntry>& entries, DirectoryChain& chain,
+                         TreeScan& scan) {
   if (!run.Recurse) return;
-  Listing listing(dir.LocalDir, dir.FileMask);
-  ListingEntry entry;
-  while (!run.TransferAborted && listing.Next(&entry)) {
-    if (!entry.is_directory || !IsUsable(entry)) continue;
+  for (const ListingEntry& entry : entries) {
+    if (run.TransferAborted) return;
+    if (!entry.is_directory) continue;
     const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
+    if (entry.unnamed) {
+      ReportSkipped(run, subdir);
+      continue;
+    }
     if (!chain.Enter(subdir)) continue;
-    UploadDirectory(run, subdir + dir.FileMask, JoinRemotePath(dir.RemotePath, entry.name), chain);
+    UploadDirectory(run, subdir + dir.FileMask, JoinRemotePath(dir.RemotePath, entry.name), chain,
+                    scan);
     chain.Leave();
   }
 }
@@ -50,28 +65,40 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, DirectoryCh
 }  // namespace
 
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
+  const SplitMask split = SplitLocalMask(LocalMask);
   DirectoryChain chain;
-  chain.Enter(SplitLocalMask(LocalMask).LocalDir);
-  UploadDirectory(run, LocalMask, RemotePath, chain);
+  chain.Enter(split.LocalDir);
+  TreeScan scan(run, split.FileMask);
+  UploadDirectory(run, LocalMask, RemotePath, chain, scan);
 }
 
+// A directory is listed once by the walk; its answer comes from the pre-scan when that listed it
+// before, else from these entries. A directory that holds nothing to send but something to report
+// is visited without entering its remote counterpart.
 void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
-                     DirectoryChain& chain) {
+                     DirectoryChain& chain, TreeScan& scan) {
   DirectoryContext dir;
   SplitMask split = SplitLocalMask(LocalMask);
   dir.LocalDir = split.LocalDir;
   dir.FileMask = split.FileMask;
   dir.RemotePath = RemotePath;
-  if (!HasEligibleFiles(run, dir.LocalDir, dir.FileMask, chain)) return;
-  // A local directory name with a line break would put a command of its own into CWD.
-  if (HasLineBreak(RemotePath)) {
-    ReportFileNotSent(run, dir.LocalDir);
+  const TreeContent* known = scan.Known(dir.LocalDir);
+  if (known != nullptr && !known->eligible && !known->failed) return;
+  std::vector<ListingEntry> entries;
+  if (!ReadDirectory(run, dir.LocalDir, dir.FileMask, &entries)) {
+    ReportFailure(run, {"Не удается прочитать каталог \"" + dir.LocalDir + "\""}, kExitTransfer);
     return;
   }
-  if (!EnterRemoteDirectory(run, dir)) return;
-  run.TransferAborted = false;
-  SendFiles(run, dir);
-  VisitSubdirectories(run, dir, chain);
+  const TreeContent content = known ? *known : scan.ContentOf(dir.LocalDir, entries, chain);
+  if (!content.eligible && !content.failed) return;
+  if (content.eligible) {
+    // A local directory name with a line break would put a command of its own into CWD.
+    if (HasLineBreak(RemotePath)) return ReportFileNotSent(run, dir.LocalDir);
+    if (!EnterRemoteDirectory(run, dir)) return;
+    run.TransferAborted = false;
+  }
+  SendFiles(run, dir, entries, content.eligible);
+  VisitSubdirectories(run, dir, entries, chain, scan);
 }
 
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir) {

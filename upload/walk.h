@@ -8,17 +8,18 @@
 #include "upload/run_state.h"
 #include "upload/selection.h"
 
-// What one activation of UploadDirectory works on; UploadFile works on its caller's.
+// What one activation of UploadDirectory works on.
 struct DirectoryContext {
   std::string LocalDir;
   std::string FileMask;
   std::string RemotePath;
 };
 
-// Sends what LocalMask selects into RemotePath, starting the chain of visited directories.
+// Sends what LocalMask selects into RemotePath, with the chain of visited directories and the
+// pre-scan that the whole walk shares.
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
 void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
-                     DirectoryChain& chain);
+                     DirectoryChain& chain, TreeScan& scan);
 // Builds and enters the remote path one component at a time with MKD and CWD.
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir);
 

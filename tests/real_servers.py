@@ -158,6 +158,12 @@ def vsftpd(s, login, password):
         f.write('auth required pam_unix.so nodelay\naccount required pam_unix.so\n'
                 'session required pam_permit.so\n')
     os.makedirs(s.base + '/empty')
+    # Else vsftpd fails after PASS, with a clear-text "500 OOPS" even inside TLS.
+    up = s.base
+    while up != '/':
+        up = os.path.dirname(up)
+        if not os.stat(up).st_mode & 0o001:
+            raise RuntimeError('%s: the login cannot pass through %s' % (s.base, up))
     # The protocol log is written only with xferlog_enable.
     s.transcript = (s.base + '/vsftpd.log', rb'FTP command: Client "[^"]*", "(.*)"\r?\n')
     conf = ('listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n' if s.ipv6 else
@@ -323,6 +329,8 @@ class RealServer:
             if value != getattr(RealServer, name) and kind not in OPTIONS[name]:
                 raise ValueError('%s has no option %s' % (kind, name))
             setattr(self, name, value)
+        if self.tls_version not in (None, '1.2', '1.3'):
+            raise ValueError('tls_version %r' % self.tls_version)
         self.commands, self.connections, self.files = None, 0, {}
         self.proc = self.pam = self.transcript = None
         self.encoding = encoding
@@ -421,3 +429,48 @@ class RealServer:
 
 def start_real_server(kind, dirs, login, password, encoding='utf-8', **options):
     return RealServer(kind, dirs, login, password, encoding, **options)
+
+
+def self_check():
+    """Every kind, and each option once, through Python's ftplib: python3 real_servers.py."""
+    import ftplib
+    import io
+    import ssl
+    from harness import LOGIN, PASSWORD
+
+    class FTPS(ftplib.FTP_TLS):  # data connections resume the control connection's session
+        def ntransfercmd(self, cmd, rest=None):
+            conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
+            return self.context.wrap_socket(conn, server_hostname=self.host,
+                                            session=self.sock.session), size
+    directory = tempfile.mkdtemp(prefix='vardek-certs-')
+    certs = make_certs(directory)
+    runs = ([(kind, {}) for kind in KINDS] + [(kind, dict(tls=certs.server, tls_version=v))
+                                              for kind in TLS for v in ('1.2', '1.3')]
+            + [(kind, dict(ipv6=True)) for kind in OPTIONS['ipv6']]
+            + [('vsftpd', dict(tls=certs.server, ssl_reuse=False, chroot=False, banner='a\tb')),
+               ('proftpd', dict(tls=certs.server, ssl_reuse=False, max_store='1 Mb'))])
+    for kind, options in runs:
+        started = time.monotonic()
+        server = start_real_server(kind, ('/',), LOGIN, PASSWORD, **options)
+        took = time.monotonic() - started
+        try:
+            ftp = (FTPS(context=ssl.create_default_context(cafile=certs.ca.cert))
+                   if server.tls else ftplib.FTP())
+            ftp.connect(server.host, server.port, timeout=10)
+            ftp.login(LOGIN, PASSWORD)
+            if server.tls:
+                ftp.prot_p()
+            for name in ('a', 'b'):
+                ftp.storbinary('STOR ' + name, io.BytesIO(name.encode()))
+            ftp.quit()
+        finally:
+            server.close()
+        shown = {k: getattr(v, 'name', v) for k, v in options.items()}
+        print('%-4s %-9s %.2f s %s' % ('ok' if server.files == {'/a': b'a', '/b': b'b'} else
+                                       'FAIL', kind, took, shown))
+    shutil.rmtree(directory)
+
+
+if __name__ == '__main__':
+    self_check()

@@ -58,15 +58,16 @@ int TSocket::MillisecondsUntil(Clock::time_point deadline) {
   return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, kLongest));
 }
 
+// The whole buffer goes to the kernel in as few calls as it takes; each send takes what fits
+// without blocking, so that every wait, and so the whole send of a stalled peer, stays bounded.
 bool TSocket::Send(const char* data, int length) {
   if (Handle == sockets::kNoHandle || length <= 0) return false;
   while (length > 0) {
-    int chunk = std::min(length, kBufferSize);
     if (sockets::Wait(Handle, true, WriteTimeout * 1000) <= 0) return false;
-    // A partial send is a failure: the rest of the chunk is not retried.
-    if (sockets::SendOnce(Handle, data, chunk) != chunk) return false;
-    data += chunk;
-    length -= chunk;
+    int sent = sockets::SendOnce(Handle, data, length);
+    if (sent < 0) return false;
+    data += sent;
+    length -= sent;
   }
   return true;
 }

@@ -25,8 +25,9 @@ bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port);
 // Waits at most `milliseconds` for the socket to become writable (or readable). Result > 0:
 // ready, 0: time-out, < 0: error.
 int Wait(Handle handle, bool for_writing, int milliseconds);
-// One send or recv call; the result is the OS's (bytes, 0 for an orderly close, -1 for an error).
+// One send that never blocks: the bytes the kernel took (0 when it had no room), -1 on an error.
 int SendOnce(Handle handle, const char* data, int length);
+// One recv call; the result is the OS's (bytes, 0 for an orderly close, -1 for an error).
 int ReceiveOnce(Handle handle, char* buffer, int size);
 // Shuts the socket down in both directions and closes it; results are not examined.
 void ShutdownAndClose(Handle handle);

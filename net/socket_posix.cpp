@@ -69,8 +69,10 @@ int Wait(Handle handle, bool for_writing, int milliseconds) {
 int SendOnce(Handle handle, const char* data, int length) {
   for (;;) {
     // MSG_NOSIGNAL: a peer that has gone away must give an error, not SIGPIPE.
-    ssize_t sent = send(static_cast<int>(handle), data, length, MSG_NOSIGNAL);
-    if (sent >= 0 || errno != EINTR) return static_cast<int>(sent);
+    ssize_t sent = send(static_cast<int>(handle), data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) return static_cast<int>(sent);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno != EINTR) return -1;
   }
 }
 

@@ -33,7 +33,12 @@ bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port) {
   peer.sin_family = AF_INET;
   peer.sin_port = port;
   peer.sin_addr.s_addr = address;
-  return connect(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+  if (connect(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+    return false;
+  }
+  // Winsock has no per-call flag: a send that never blocks needs the socket in that mode.
+  u_long nonblocking = 1;
+  return ioctlsocket(static_cast<SOCKET>(handle), FIONBIO, &nonblocking) == 0;
 }
 
 int Wait(Handle handle, bool for_writing, int milliseconds) {
@@ -45,7 +50,9 @@ int Wait(Handle handle, bool for_writing, int milliseconds) {
 }
 
 int SendOnce(Handle handle, const char* data, int length) {
-  return send(static_cast<SOCKET>(handle), data, length, 0);
+  int sent = send(static_cast<SOCKET>(handle), data, length, 0);
+  if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  return sent;
 }
 
 int ReceiveOnce(Handle handle, char* buffer, int size) {

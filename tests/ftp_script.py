@@ -11,7 +11,7 @@ sends the line and "STREAM text" the text without end, until the client goes awa
 successive replies, its last one repeating. "greeting" is the reply to the connection and "DONE"
 the completion reply of a transfer. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n
 bytes the data connection is reset, or both connections are closed, or the server stops reading
-and answering. {p1} and {p2} stand for the port of the passive listener.
+and answering; or "SLOW", a data connection with a small receive buffer, read in small pieces. {p1} and {p2} stand for the port of the passive listener.
 
 hooks maps the same keys (and "DATA", for the moment the data connection is accepted) to
 functions of the server, called before the reply goes out.
@@ -143,7 +143,11 @@ class ScriptedServer:
     def _answer(self, verb, arg, line):
         scripted = self._reply_for(verb, line)
         if verb == 'PASV':
-            self.passive = socket.create_server(('127.0.0.1', 0))
+            self.passive = socket.socket()
+            if self.script.get('DATA') == 'SLOW':  # a window far smaller than a send
+                self.passive.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+            self.passive.bind(('127.0.0.1', 0))
+            self.passive.listen()
             self.passive.settimeout(10)
             return scripted
         if verb == 'STOR':
@@ -182,8 +186,11 @@ class ScriptedServer:
             data.settimeout(30)
             action, _, limit = (plan or '').partition(' ')
             limit = int(limit) if limit else None
+            slow = action == 'SLOW'
             while limit is None or count < limit:
-                chunk = data.recv(min(65536, limit - count) if limit else 65536)
+                chunk = data.recv(min(65536, limit - count) if limit else 4096 if slow else 65536)
+                if slow:
+                    time.sleep(0.0005)
                 if not chunk:
                     break
                 chunks.append(chunk)

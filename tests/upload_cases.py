@@ -22,6 +22,7 @@ YESTERDAY = NOW - 2 * 86400
 EVERY_BYTE = bytes(range(256))
 BIG = EVERY_BYTE * (3 * 4096)  # 3 MiB
 M1300 = (EVERY_BYTE * 6)[:1300]
+UNITS = (256 << 10, 1 << 20)  # what the program reads and sends at once: natively, and on Windows
 
 
 def args(mask, remote, *switches):
@@ -77,6 +78,13 @@ CASES = [
          tree={'e.bin': b'', 'm.bin': M1300, 'z.bin': BIG}, out=run(CWD('/'), *sent(
              'e.bin', 'm.bin', 'z.bin')), code=0,
          files={'/e.bin': b'', '/m.bin': M1300, '/z.bin': BIG}),
+    dict(name='one copy unit, one byte less and one more', args=args('*.bin', '/'),
+         tree={'%s%d.bin' % (n, u): BIG[:u + d] for u in UNITS for n, d in zip('abc', (-1, 0, 1))},
+         out=run(CWD('/'), *sent(*sorted('%s%d.bin' % (n, u) for u in UNITS for n in 'abc'))),
+         code=0,
+         files={'/%s%d.bin' % (n, u): BIG[:u + d] for u in UNITS for n, d in zip('abc', (-1, 0, 1))}),
+    dict(name='a server that reads slowly', args=args('*.bin', '/'), tree={'z.bin': BIG},
+         script={'DATA': 'SLOW'}, out=run(CWD('/'), SEND('z.bin')), code=0, files={'/z.bin': BIG}),
     dict(name='a file that cannot be opened is not announced', args=args('*', '/'),
          tree={'a.bin': ('socket',), 'b.bin': b'x'},
          out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,

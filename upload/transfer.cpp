@@ -2,13 +2,21 @@
 #include "upload/transfer.h"
 
 #include <cctype>
+#include <memory>
 
 #include "upload/control.h"
 #include "upload/local_file.h"
 
 namespace {
 
-constexpr int kReadUnit = 512;
+// Each read and send costs a system call, and under wine far more. Measured from 64 KiB to 1 MiB:
+// natively every unit from 64 KiB on keeps pace with the server, and 256 KiB keeps the program
+// small; under wine 1 MiB is the fastest by far.
+#ifdef _WIN32
+constexpr int kReadUnit = 1 << 20;
+#else
+constexpr int kReadUnit = 256 << 10;
+#endif
 
 bool ParseDigits(const std::string& digits, int base, std::uint64_t limit, std::uint64_t* value) {
   if (digits.empty()) return false;
@@ -29,17 +37,18 @@ bool IsRefusal(const Reply& reply) {
   return !reply.complete || reply.first_line[0] == '4' || reply.first_line[0] == '5';
 }
 
-// Copies the file in reads of kReadUnit bytes, each sent at once. False when a read or a send
+// Copies the file in reads of up to kReadUnit bytes, each sent at once. False when a read or a send
 // failed, so that a file that reached the server only in part is never taken as sent; also when
 // the file ended short of its size at opening: cut while it was read, it arrived as neither its
 // old nor its new self. A file that grows is sent up to its new end.
 bool CopyToData(LocalFile& file, TSocket& data) {
-  char buffer[kReadUnit];
+  // On the heap, and not zeroed: a small file leaves the pages it does not need untouched.
+  std::unique_ptr<char[]> buffer(new char[kReadUnit]);
   std::int64_t copied = 0;
   for (;;) {
-    int got = file.Read(buffer, kReadUnit);
+    int got = file.Read(buffer.get(), kReadUnit);
     if (got == 0) return copied >= file.Size();
-    if (got < 0 || !data.Send(buffer, got)) return false;
+    if (got < 0 || !data.Send(buffer.get(), got)) return false;
     copied += got;
   }
 }

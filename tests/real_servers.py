@@ -9,11 +9,15 @@ their packages in a cache directory ($VARDEK_CACHE, or build/real-servers).
 Keyword options of start_real_server, each for the kinds named in OPTIONS: tls (a Cert of
 make_certs: explicit FTPS required for the login and every data connection), tls_version (the
 highest: '1.2' or '1.3'), ssl_reuse (False: data connections need not resume the control
-connection's TLS session; vsftpd and proftpd require it by default), ipv6 (listen on ::1 only),
-chroot (False: the login starts in the absolute path of root, not chrooted), banner (the one-line
-greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'). After close(), commands holds the
-command lines the server received, in order, for vsftpd, pyftpdlib and aioftp (vsftpd logs a
-password as "<password>" and each non-printable byte as "?"); None for the others.
+connection's TLS session, which vsftpd and proftpd require by default), ipv6 (listen on ::1
+only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
+greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'). For example
+start_real_server('vsftpd', ('/',), LOGIN, PASSWORD, tls=make_certs(DIR).server,
+tls_version='1.2').
+
+After close(), commands holds the command lines the server received, in order, from all
+connections; vsftpd logs the password as "<password>" and each byte outside printable ASCII as
+"?", proftpd logs "PASS (hidden)"; pure-ftpd keeps none (None).
 """
 import ctypes
 import glob
@@ -196,6 +200,8 @@ def proftpd(s, login, password):
             'AuthOrder mod_auth_file.c\nAuthUserFile %s/passwd\nAuthGroupFile %s/group\n'
             'RequireValidShell off\nDefaultRoot ~\nPassivePorts %d %d\nAllowOverwrite on\n'
             % ((s.port,) + (s.base,) * 4 + (s.low, s.high)))
+    s.transcript = (s.base + '/commands', rb'(.*)\n')
+    conf += 'LogFormat command "%%r"\nExtendedLog %s ALL command\n' % s.transcript[0]
     if s.max_store is not None:
         conf += 'MaxStoreFileSize %s\n' % s.max_store
     if s.tls:
@@ -326,6 +332,8 @@ class RealServer:
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
         for name, value in options.items():
+            if name not in OPTIONS:
+                raise TypeError('no option %s' % name)
             if value != getattr(RealServer, name) and kind not in OPTIONS[name]:
                 raise ValueError('%s has no option %s' % (kind, name))
             setattr(self, name, value)

@@ -1,10 +1,30 @@
 // The process on POSIX: parameters arrive split in argv.
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "driver/process.h"
 
+namespace {
+
+// A launcher may start the program with a standard stream closed. The first socket of the run
+// would take that number, and console text, file names included, would go to the server as if
+// it were commands. Each closed one is opened onto /dev/null first; open takes the lowest free
+// number, which is the closed one.
+void FillClosedStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened > STDERR_FILENO) close(opened);
+  }
+}
+
+}  // namespace
+
 void PrepareProcess() {
+  FillClosedStandardStreams();
   // A reader of standard output that has gone away must not kill the run.
   signal(SIGPIPE, SIG_IGN);
 }

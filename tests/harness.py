@@ -13,8 +13,8 @@ the local tree's root. out and code: the expected messages and exit code. Option
 command transcript), files (the remote files afterwards, or a function of the program that gives
 them), then (later runs) and during (see run_case), env, live ('tty' or 'pipe' for standard
 output), port (21: the case runs with --netns, in a network namespace of its own), only ('native'
-or 'wine'), refused (nothing listens), user (a login to run the program as), check(case, result)
-for anything else.
+or 'wine'), refused (nothing listens), user (a login to run the program as), closed (standard
+streams, by number, that the program starts without), check(case, result) for anything else.
 """
 import argparse
 import hashlib
@@ -78,10 +78,11 @@ class Program:
     def command(self, args):
         return (['wine', self.exe] if self.wine else [self.exe]) + args
 
-    def run(self, args, env=None, raw=None, timeout=60, user=None):
+    def run(self, args, env=None, raw=None, timeout=60, user=None, closed=()):
         """Returns (stdout bytes, exit code, seconds, peak KiB, descriptors open at exit); stdout
         goes to a file, as wine needs. The last two are None when not measured. user: a login
-        to run as, since root reads every directory."""
+        to run as, since root reads every directory; closed: standard streams to start it
+        without."""
         cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
@@ -98,7 +99,9 @@ class Program:
             try:
                 code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
                                       stdin=subprocess.DEVNULL, env=self.env(env),
-                                      timeout=timeout, **who).returncode
+                                      timeout=timeout,
+                                      preexec_fn=lambda: [os.close(fd) for fd in closed],
+                                      **who).returncode
             except subprocess.TimeoutExpired:
                 code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
@@ -179,7 +182,7 @@ def run_program(program, step, host, local):
     raw = step.get('raw')
     out, code, seconds, rss, fds = program.run(args, step.get('env'),
                                                raw and fill(raw, program, host, local),
-                                               user=step.get('user'))
+                                               user=step.get('user'), closed=step.get('closed', ()))
     return dict(out=out, code=code, seconds=seconds, rss=rss, fds=fds)
 
 

@@ -282,6 +282,15 @@ CASES = [
     dict(name='a Cyrillic file name', args=args('*', '/'), tree={'отчёт.txt': b'r'},
          out=run(CWD('/'), SEND('отчёт.txt')), code=0,
          cmds=LOGIN_CMDS + ['CWD /'] + xfer('отчёт.txt'), files={'/отчёт.txt': b'r'}),
+] + [
+    # The first socket must not take the place of a closed standard output: console text would
+    # become commands.
+    dict(name='started without ' + label, args=args('*', '/r', '/s'), tree=SUBDIRS,
+         dirs=('/', '/r', '/r/a', '/r/b', '/r/c'), closed=closed, out=[], code=0,
+         cmds=LOGIN_CMDS + ['CWD /r', 'CWD /r/a'] + xfer('x.txt') + ['CWD /r/b'] + xfer('y.txt') +
+         ['CWD /r/c'] + xfer('z.txt'), files={'/r/a/x.txt': b'a', '/r/b/y.txt': b'b', '/r/c/z.txt': b'c'})
+    for label, closed in (('standard output', (1,)), ('any standard stream', (0, 1, 2)))
+] + [
     dict(name='a file name with a line break is never a command', args=args('*', '/'),
          tree={'a\nDELE x': b'x', 'b.txt': b'b'},
          out=run(CWD('/'), SEND('a\nDELE x'), NOT_SENT('a\nDELE x'), STOP), code=5,

@@ -8,8 +8,9 @@ A case is a dict. args: the command line, with {H} for the server's host:port, {
 {L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
 a whole Windows command line after the program name, run through the launcher. tree: the local
 files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
-of a real server to run instead; on: hooks of the scripted server, functions of the server and
-the local tree's root. out and code: the expected messages and exit code. Optional: cmds (the
+of a real server to run instead, with options (see real_servers); on: hooks of the scripted server, functions of the server and
+the local tree's root. out and code: the expected messages (or a function of the server that
+gives them) and exit code. Optional: cmds (the
 command transcript), files (the remote files afterwards, or a function of the program that gives
 them), then (later runs) and during (see run_case), env, live ('tty' or 'pipe' for standard
 output), port (21: the case runs with --netns, in a network namespace of its own), only ('native'
@@ -166,7 +167,7 @@ def start_server(case, program, root):
     if 'real' in case:
         from real_servers import start_real_server
         return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD,
-                                 program.encoding)
+                                 program.encoding, **case.get('options', {}))
     hooks = {key: (lambda server, hook=hook: hook(server, root))
              for key, hook in case.get('on', {}).items()}
     return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
@@ -188,7 +189,8 @@ def run_program(program, step, host, local):
 
 def check_run(program, step, result, host, local):
     problems = []
-    expected = program.console([fill(m, program, host, local) for m in step['out']])
+    out = step['out'](result['server']) if callable(step['out']) else step['out']
+    expected = program.console([fill(m, program, host, local) for m in out])
     if result['out'] != expected:
         text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
         problems.append('console:\n' + first_difference(text(expected), text(result['out'])))
@@ -212,7 +214,8 @@ def run_case(program, case):
     run lasts."""
     root = tempfile.mkdtemp(prefix='vardek-')
     server = start_server(case, program, root)
-    host = '127.0.0.1' if case.get('port') == 21 else '127.0.0.1:%d' % server.port
+    host = ('127.0.0.1' if case.get('port') == 21
+            else getattr(server, 'address', '127.0.0.1:%d' % server.port))
     if case.get('refused'):
         server.close()
     local = program.path(root + '/')
@@ -226,6 +229,7 @@ def run_case(program, case):
         if during:
             during.start()
         result = run_program(program, case, host, local)
+        result['server'] = server
         if during:
             during.join()
         problems += check_run(program, case, result, host, local)

@@ -4,7 +4,9 @@
 
 #include <string>
 
-// "host:port" (one colon, a decimal port 1 to 65535) names a port other than the default.
+// "host:port" (one colon, a decimal port 1 to 65535) names a port other than the default. An IPv6
+// address stands bare ("::1") or in brackets ("[::1]", "[::1]:2121"). Anything else is a host
+// as it stands, and the port stays as it was.
 void SplitHostPort(const std::string& server, std::string* host, int* port);
 
 #endif  // VARDEK_NET_ADDRESS_H_

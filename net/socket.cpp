@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 TSocket::TSocket() { sockets::Startup(); }
 
@@ -22,31 +23,43 @@ bool TSocket::IsDottedQuad(const std::string& text) {
                      [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
-bool TSocket::ResolveHost(const std::string& name, std::uint32_t* address) {
-  return sockets::LookupHost(name, address);
-}
-
 bool TSocket::Connect(const std::string& host, int port) {
-  std::uint32_t address = 0;
+  // inet_addr's forms (127.1, 10.0.0.1) keep their meaning; anything else goes to the resolver.
+  std::vector<sockets::Address> candidates;
   if (IsDottedQuad(host)) {
-    address = sockets::DottedAddress(host);
-  } else if (!ResolveHost(host, &address)) {
-    Close();
-    return false;
+    candidates.push_back(sockets::DottedAddress(host));
+  } else {
+    candidates = sockets::LookupHost(host);
   }
-  return ConnectAddress(address, port);
+  for (sockets::Address& address : candidates) {
+    address.port = static_cast<std::uint16_t>(port & 0xFFFF);
+    if (ConnectTo(address)) return true;
+  }
+  Close();
+  return false;
 }
 
-bool TSocket::ConnectAddress(std::uint32_t address, int port) {
+bool TSocket::ConnectToPeerOf(const TSocket& other, int port) {
+  sockets::Address address = other.PeerAddress;
+  address.port = static_cast<std::uint16_t>(port & 0xFFFF);
+  return ConnectTo(address);
+}
+
+// A host that drops the connection request must not hold the run: the connect never blocks,
+// and its outcome is awaited for WriteTimeout at most.
+bool TSocket::ConnectTo(const sockets::Address& address) {
   Close();  // an earlier socket is never leaked
   // Bytes left from an earlier connection must never be handed out.
   BufferCount = 0;
   BufferPos = kNothingReceived;
-  Handle = sockets::OpenStream();
+  Handle = sockets::OpenStream(address.family);
   if (Handle == sockets::kNoHandle) return false;
-  PeerAddress.address = address;
-  PeerAddress.port = sockets::HostToNetwork(static_cast<std::uint16_t>(port & 0xFFFF));
-  if (sockets::ConnectTo(Handle, PeerAddress.address, PeerAddress.port)) return true;
+  PeerAddress = address;
+  int started = sockets::StartConnect(Handle, address);
+  if (started == 0 && sockets::Wait(Handle, true, WriteTimeout * 1000) > 0) {
+    started = sockets::ConnectOutcome(Handle) ? 1 : -1;
+  }
+  if (started == 1) return true;
   Close();
   return false;
 }
@@ -65,6 +78,7 @@ bool TSocket::Send(const char* data, int length) {
   while (length > 0) {
     if (sockets::Wait(Handle, true, WriteTimeout * 1000) <= 0) return false;
     int sent = sockets::SendOnce(Handle, data, length);
+    if (sent == sockets::kWouldBlock) continue;
     if (sent < 0) return false;
     data += sent;
     length -= sent;
@@ -87,7 +101,11 @@ bool TSocket::WaitReadable() {
 }
 
 int TSocket::Receive(char* buffer, int size) {
-  return WaitReadable() ? sockets::ReceiveOnce(Handle, buffer, size) : 0;
+  while (WaitReadable()) {
+    int got = sockets::ReceiveOnce(Handle, buffer, size);
+    if (got != sockets::kWouldBlock) return got;
+  }
+  return 0;
 }
 
 void TSocket::FillBuffer() {

@@ -1,5 +1,5 @@
-// TSocket: a blocking IPv4 TCP client connection with bounded waits, a 1024-byte receive buffer
-// and a line reader for FTP replies.
+// TSocket: a TCP client connection over IPv4 or IPv6 with bounded waits, a 1024-byte receive
+// buffer and a line reader for FTP replies.
 #ifndef VARDEK_NET_SOCKET_H_
 #define VARDEK_NET_SOCKET_H_
 
@@ -20,12 +20,13 @@ class TSocket {
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;
 
-  // host is a dotted address or a host name.
+  // host is a dotted IPv4 address, an IPv6 literal or a host name. Each address of the host is
+  // tried in turn, each connect bounded by WriteTimeout.
   bool Connect(const std::string& host, int port);
-  // address in network byte order, as PeerIPv4() gives it.
-  bool ConnectAddress(std::uint32_t address, int port);
+  // Connects to another port of the host that `other` is connected to.
+  bool ConnectToPeerOf(const TSocket& other, int port);
   void Close();
-  std::uint32_t PeerIPv4() const { return PeerAddress.address; }
+  bool IsIPv6() const { return PeerAddress.family == 6; }
 
   bool Send(const char* data, int length);
   bool SendText(const std::string& text);
@@ -46,7 +47,6 @@ class TSocket {
   }
 
   static bool IsDottedQuad(const std::string& text);
-  static bool ResolveHost(const std::string& name, std::uint32_t* address);
 
   int ReadTimeout = 900;
   int WriteTimeout = 900;
@@ -55,14 +55,12 @@ class TSocket {
   static constexpr int kNothingReceived = 2147483647;
 
   static int MillisecondsUntil(Clock::time_point deadline);
+  bool ConnectTo(const sockets::Address& address);
   static bool EndsLine(std::uint8_t byte);
   std::string ReadLineUntilDeadline();
 
   sockets::Handle Handle = sockets::kNoHandle;
-  struct {
-    std::uint32_t address = 0;  // network byte order
-    std::uint16_t port = 0;     // network byte order
-  } PeerAddress;
+  sockets::Address PeerAddress;
   char Buffer[kBufferSize] = {};
   int BufferCount = 0;
   int BufferPos = kNothingReceived;  // index of the next byte to hand out

@@ -5,34 +5,49 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sockets {
 
 using Handle = std::intptr_t;
 constexpr Handle kNoHandle = -1;
 
+// An IPv4 or IPv6 address with a port.
+struct Address {
+  int family = 0;  // 4 or 6
+  std::uint8_t bytes[16] = {};
+  std::uint16_t port = 0;
+};
+
 // Starts and releases the socket library; calls are counted by the OS, one pair per TSocket.
 void Startup();
 void Cleanup();
 
-Handle OpenStream();
-// inet_addr's reading of a dotted address (also a, a.b, a.b.c); 255.255.255.255 when rejected.
-std::uint32_t DottedAddress(const std::string& text);
-// First IPv4 address of a host name, in network byte order.
-bool LookupHost(const std::string& name, std::uint32_t* address);
-// address and port in network byte order; blocks until the OS gives up.
-bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port);
+// inet_addr's reading of a dotted IPv4 address (also a, a.b, a.b.c); 255.255.255.255 when
+// rejected.
+Address DottedAddress(const std::string& text);
+// Every address of a host name or an IPv4 or IPv6 literal, of both families, in the resolver's
+// order; none when the lookup fails.
+std::vector<Address> LookupHost(const std::string& name);
+
+// A stream socket of the family that never blocks; every wait is the caller's, with a bound.
+Handle OpenStream(int family);
+// Starts a connect: 1 when it is made, 0 when it goes on (wait for writability, then
+// ConnectOutcome), -1 when it failed.
+int StartConnect(Handle handle, const Address& peer);
+bool ConnectOutcome(Handle handle);
 // Waits at most `milliseconds` for the socket to become writable (or readable). Result > 0:
-// ready, 0: time-out, < 0: error.
+// ready (or failed, which the next call tells), 0: time-out, < 0: error.
 int Wait(Handle handle, bool for_writing, int milliseconds);
-// One send that never blocks: the bytes the kernel took (0 when it had no room), -1 on an error.
+
+constexpr int kWouldBlock = -2;
+// One send: the bytes the kernel took, kWouldBlock when it had no room, -1 on an error.
 int SendOnce(Handle handle, const char* data, int length);
-// One recv call; the result is the OS's (bytes, 0 for an orderly close, -1 for an error).
+// One receive: the bytes, 0 for an orderly close, kWouldBlock when none were there, -1 on an
+// error.
 int ReceiveOnce(Handle handle, char* buffer, int size);
 // Shuts the socket down in both directions and closes it; results are not examined.
 void ShutdownAndClose(Handle handle);
-
-std::uint16_t HostToNetwork(std::uint16_t port);
 
 }  // namespace sockets
 

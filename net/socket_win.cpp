@@ -1,69 +1,132 @@
-// Windows Sockets 1.1 behind socket_os.h.
+// Windows Sockets 2 behind socket_os.h.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
 
 #include "net/socket_os.h"
 
 namespace sockets {
 
+namespace {
+
+int ToSockaddr(const Address& address, sockaddr_storage* storage) {
+  *storage = {};
+  if (address.family == 6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(address.port);
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    return sizeof *in6;
+  }
+  auto* in = reinterpret_cast<sockaddr_in*>(storage);
+  in->sin_family = AF_INET;
+  in->sin_port = htons(address.port);
+  std::memcpy(&in->sin_addr, address.bytes, 4);
+  return sizeof *in;
+}
+
+bool FromSockaddr(const sockaddr* found, Address* address) {
+  if (found->sa_family == AF_INET6) {
+    address->family = 6;
+    std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in6*>(found)->sin6_addr, 16);
+    return true;
+  }
+  if (found->sa_family != AF_INET) return false;
+  address->family = 4;
+  std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in*>(found)->sin_addr, 4);
+  return true;
+}
+
+}  // namespace
+
 void Startup() {
   WSADATA data;
-  WSAStartup(0x0101, &data);
+  WSAStartup(MAKEWORD(2, 2), &data);
 }
 
 void Cleanup() { WSACleanup(); }
 
-Handle OpenStream() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-  return s == INVALID_SOCKET ? kNoHandle : static_cast<Handle>(s);
+Address DottedAddress(const std::string& text) {
+  Address address;
+  address.family = 4;
+  u_long value = inet_addr(text.c_str());
+  std::memcpy(address.bytes, &value, 4);
+  return address;
 }
 
-std::uint32_t DottedAddress(const std::string& text) { return inet_addr(text.c_str()); }
-
-bool LookupHost(const std::string& name, std::uint32_t* address) {
-  hostent* host = gethostbyname(name.c_str());
-  if (host == nullptr || host->h_addr_list[0] == nullptr) return false;
-  *address = *reinterpret_cast<const u_long*>(host->h_addr_list[0]);
-  return true;
-}
-
-bool ConnectTo(Handle handle, std::uint32_t address, std::uint16_t port) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = port;
-  peer.sin_addr.s_addr = address;
-  if (connect(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
-    return false;
+std::vector<Address> LookupHost(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  std::vector<Address> addresses;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+    Address address;
+    if (FromSockaddr(at->ai_addr, &address)) addresses.push_back(address);
   }
-  // Winsock has no per-call flag: a send that never blocks needs the socket in that mode.
+  freeaddrinfo(found);
+  return addresses;
+}
+
+Handle OpenStream(int family) {
+  SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return kNoHandle;
   u_long nonblocking = 1;
-  return ioctlsocket(static_cast<SOCKET>(handle), FIONBIO, &nonblocking) == 0;
+  if (ioctlsocket(s, FIONBIO, &nonblocking) != 0) {
+    closesocket(s);
+    return kNoHandle;
+  }
+  return static_cast<Handle>(s);
+}
+
+int StartConnect(Handle handle, const Address& peer) {
+  sockaddr_storage storage;
+  int size = ToSockaddr(peer, &storage);
+  if (connect(static_cast<SOCKET>(handle), reinterpret_cast<sockaddr*>(&storage), size) == 0) {
+    return 1;
+  }
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+bool ConnectOutcome(Handle handle) {
+  int error = 0;
+  int size = sizeof error;
+  return getsockopt(static_cast<SOCKET>(handle), SOL_SOCKET, SO_ERROR,
+                    reinterpret_cast<char*>(&error), &size) == 0 &&
+         error == 0;
 }
 
 int Wait(Handle handle, bool for_writing, int milliseconds) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(static_cast<SOCKET>(handle), &set);
+  fd_set ready;
+  fd_set failed;  // a connect that fails shows here, never as writable
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(static_cast<SOCKET>(handle), &ready);
+  FD_SET(static_cast<SOCKET>(handle), &failed);
   timeval limit{milliseconds / 1000, milliseconds % 1000 * 1000};
-  return select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, nullptr, &limit);
+  return select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed,
+                &limit);
 }
 
 int SendOnce(Handle handle, const char* data, int length) {
   int sent = send(static_cast<SOCKET>(handle), data, length, 0);
-  if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  if (sent == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
   return sent;
 }
 
 int ReceiveOnce(Handle handle, char* buffer, int size) {
-  return recv(static_cast<SOCKET>(handle), buffer, size, 0);
+  int got = recv(static_cast<SOCKET>(handle), buffer, size, 0);
+  if (got == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
+  return got;
 }
 
 void ShutdownAndClose(Handle handle) {
   shutdown(static_cast<SOCKET>(handle), SD_BOTH);
   closesocket(static_cast<SOCKET>(handle));
 }
-
-std::uint16_t HostToNetwork(std::uint16_t port) { return htons(port); }
 
 }  // namespace sockets

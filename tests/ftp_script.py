@@ -11,7 +11,12 @@ sends the line and "STREAM text" the text without end, until the client goes awa
 successive replies, its last one repeating. "greeting" is the reply to the connection and "DONE"
 the completion reply of a transfer. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n
 bytes the data connection is reset, or both connections are closed, or the server stops reading
-and answering; or "SLOW", a data connection with a small receive buffer, read in small pieces. {p1} and {p2} stand for the port of the passive listener.
+and answering; or "SLOW", a data connection with a small receive buffer, read in small pieces.
+{p1} and {p2} stand for the port of the passive listener ({port} for the whole of it, as EPSV
+gives it); {q1}, {q2} and {q} for the port of a listener whose queue is full, which never
+answers a connection request.
+
+host is where it listens: 127.0.0.1, or ::1 for a client that must use EPSV. {p1} and {p2} stand for the port of the passive listener.
 
 hooks maps the same keys (and "DATA", for the moment the data connection is accepted) to
 functions of the server, called before the reply goes out.
@@ -30,9 +35,24 @@ DEFAULTS = {
     'PASS': '230 Logged in',
     'TYPE': '200 Type set to I',
     'PASV': '227 Entering Passive Mode (127,0,0,1,{p1},{p2}).',
+    'EPSV': '229 Entering Extended Passive Mode (|||{port}|)',
     'STOR': '150 Opening data connection',
     'DONE': '226 Transfer complete',
 }
+
+
+def family(host):
+    return socket.AF_INET6 if ':' in host else socket.AF_INET
+
+
+def unanswered_listener(host):
+    """A listener that never accepts, with one connection waiting in its queue of one: further
+    connection requests are dropped, and a connect to it waits until the client gives up."""
+    listener = socket.socket(family(host))
+    listener.bind((host, 0))
+    listener.listen(0)
+    waiting = socket.create_connection(listener.getsockname()[:2])
+    return listener, waiting
 
 
 def resolve(cwd, path):
@@ -46,7 +66,8 @@ def resolve(cwd, path):
 
 
 class ScriptedServer:
-    def __init__(self, script=None, dirs=('/',), encoding='utf-8', port=0, hooks=None):
+    def __init__(self, script=None, dirs=('/',), encoding='utf-8', port=0, hooks=None,
+                 host='127.0.0.1'):
         self.script = dict(DEFAULTS, **(script or {}))
         self.hooks = hooks or {}
         self.dirs = set(dirs)
@@ -59,12 +80,22 @@ class ScriptedServer:
         self.stalled = False
         self.used = {}
         self.passive = None
-        self.listener = socket.create_server(('127.0.0.1', port))
+        self.unanswered = None
+        self.host = host
+        self.listener = socket.create_server((host, port), family=family(host))
         self.port = self.listener.getsockname()[1]
+        self.address = ('[%s]:%d' if ':' in host else '%s:%d') % (host, self.port)
         self.thread = threading.Thread(target=self._serve, daemon=True)
         self.thread.start()
 
+    def _unanswered_port(self):
+        if self.unanswered is None:
+            self.unanswered = unanswered_listener(self.host)
+        return self.unanswered[0].getsockname()[1]
+
     def close(self):
+        for s in self.unanswered or ():
+            s.close()
         try:
             self.listener.shutdown(socket.SHUT_RDWR)  # wakes a pending accept
         except OSError:
@@ -126,7 +157,8 @@ class ScriptedServer:
                 raw = text.encode(self.encoding, 'surrogateescape')
                 return self._flood(raw + b'\r\n' if word == 'FLOOD' else raw, word != 'RAW')
             p = self.passive.getsockname()[1] if self.passive else 0
-            text = line.format(p1=p // 256, p2=p % 256)
+            q = self._unanswered_port() if '{q' in line else 0
+            text = line.format(p1=p // 256, p2=p % 256, port=p, q1=q // 256, q2=q % 256, q=q)
             self.conn.sendall(text.encode(self.encoding, 'surrogateescape') + b'\r\n')
         return True
 
@@ -142,11 +174,11 @@ class ScriptedServer:
 
     def _answer(self, verb, arg, line):
         scripted = self._reply_for(verb, line)
-        if verb == 'PASV':
-            self.passive = socket.socket()
+        if verb in ('PASV', 'EPSV'):
+            self.passive = socket.socket(family(self.host))
             if self.script.get('DATA') == 'SLOW':  # a window far smaller than a send
                 self.passive.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-            self.passive.bind(('127.0.0.1', 0))
+            self.passive.bind((self.host, 0))
             self.passive.listen()
             self.passive.settimeout(10)
             return scripted

@@ -2,7 +2,8 @@
 """Runs vardek, natively or as the .exe under wine, through tables of end-to-end cases.
 
 usage: harness.py SUITE[,SUITE...] (--exe PATH [--measured-run PATH]
-                                    | --wine PATH --launcher PATH --prefix DIR) [-k TEXT] [--netns]
+                                    | --wine PATH --launcher PATH --prefix DIR) [-k TEXT]
+                                   [--netns | --hosts]
 
 A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
 {L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
@@ -14,8 +15,11 @@ gives them) and exit code. Optional: cmds (the
 command transcript), files (the remote files afterwards, or a function of the program that gives
 them), then (later runs) and during (see run_case), env, live ('tty' or 'pipe' for standard
 output), port (21: the case runs with --netns, in a network namespace of its own), only ('native'
-or 'wine'), refused (nothing listens), user (a login to run the program as), closed (standard
-streams, by number, that the program starts without), check(case, result) for anything else.
+or 'wine'), refused (nothing listens), unanswered (the server's address is a listener that never
+answers), host (the scripted server's: ::1 for IPv6), hosts (the case runs with --hosts, where a
+hosts file of the test's own names vardek-dual), user (a login to run the program as), closed
+(standard streams, by number, that the program starts without), check(case, result) for anything
+else.
 """
 import argparse
 import hashlib
@@ -34,7 +38,7 @@ import time
 import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from ftp_script import ScriptedServer  # noqa: E402
+from ftp_script import ScriptedServer, unanswered_listener  # noqa: E402
 
 LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
 # Whatever the server sends and however many files there are, the native program stays small.
@@ -158,7 +162,7 @@ def make_tree(root, tree):
 
 
 def fill(text, program, host, local):
-    port = host.partition(':')[2] or '21'
+    port = host.rsplit(':', 1)[1] if host.count(':') == 1 or host.startswith('[') else '21'
     return (text.replace('{H}', host).replace('{P}', port).replace('{L}', local)
             .replace('{/}', program.sep))
 
@@ -171,7 +175,7 @@ def start_server(case, program, root):
     hooks = {key: (lambda server, hook=hook: hook(server, root))
              for key, hook in case.get('on', {}).items()}
     return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
-                          case.get('port', 0), hooks)
+                          case.get('port', 0), hooks, case.get('host', '127.0.0.1'))
 
 
 def run_program(program, step, host, local):
@@ -214,10 +218,12 @@ def run_case(program, case):
     run lasts."""
     root = tempfile.mkdtemp(prefix='vardek-')
     server = start_server(case, program, root)
-    host = ('127.0.0.1' if case.get('port') == 21
-            else getattr(server, 'address', '127.0.0.1:%d' % server.port))
+    host = case.get('host', '127.0.0.1') if case.get('port') == 21 else server.address
     if case.get('refused'):
         server.close()
+    unanswered = case.get('unanswered') and unanswered_listener('127.0.0.1')
+    if unanswered:
+        host = '127.0.0.1:%d' % unanswered[0].getsockname()[1]
     local = program.path(root + '/')
     if case.get('user'):
         os.chmod(root, 0o755)
@@ -239,6 +245,8 @@ def run_case(program, case):
                 program, step, run_program(program, step, host, local), host, local)]
     finally:
         server.close()
+        for s in unanswered or ():
+            s.close()
         shutil.rmtree(root, ignore_errors=True)
     result['server'] = server
     if 'cmds' in case:
@@ -285,6 +293,9 @@ def main():
     parser.add_argument('-k', default='')
     parser.add_argument('--netns', action='store_true',
                         help='run only the cases that need port 21, in a network namespace')
+    parser.add_argument('--hosts', action='store_true',
+                        help='run only the cases that need the name vardek-dual, in a mount '
+                             'namespace whose /etc/hosts gives it ::1 and 127.0.0.1')
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
                else Program(options.exe, measured_run=options.measured_run))
@@ -294,7 +305,8 @@ def main():
     try:
         for case in cases:
             if (options.k not in case['name'] or case.get('only', program.name) != program.name
-                    or options.netns != (case.get('port') == 21)):
+                    or options.netns != (case.get('port') == 21)
+                    or options.hosts != bool(case.get('hosts'))):
                 continue
             problems = run_case(program, case)
             failed += bool(problems)

@@ -123,6 +123,16 @@ def cases_for(kind):
 CASES = [case for kind in SERVERS for case in cases_for(kind)]
 
 NESTED = {'a.txt': b'a', 'sub/b.txt': b'b'}
+
+
+def passive_by(command):
+    """Every data connection was asked for with this command, and none with the other."""
+    def check(case, result):
+        verbs = [c.split(' ')[0].upper() for c in result['server'].commands or []]
+        other = 'PASV' if command == 'EPSV' else 'EPSV'
+        return ([] if verbs.count(command) == 2 and other not in verbs
+                else ['passive commands: %r' % [v for v in verbs if v in ('PASV', 'EPSV')]])
+    return check
 BANNERS = (('a TAB', 'Welcome\tto FTP'), ('ANSI colours', '\x1b[1;32mWelcome\x1b[0m to FTP'))
 CASES += [
     dict(name='aioftp: a name that is not UTF-8 ends the connection', real='aioftp',
@@ -148,6 +158,15 @@ CASES += [
                                 CWD(server.root + '/www/sub'), MADE(server.root + '/www/sub'),
                                 SEND('sub{/}b.txt')), code=0,
          files={'/www/a.txt': b'a', '/www/sub/b.txt': b'b'}),
+    # An IPv6 server: EPSV, since PASV cannot name an IPv6 address.
+] + [
+    dict(name=kind + ' on ::1 only: a tree', real=kind, options=dict(ipv6=True),
+         args=args('*', '/up', '/s', '/c'), tree=NESTED,
+         out=run(CWD('/up'), MADE('/up'), SEND('a.txt'), CWD('/up/sub'), MADE('/up/sub'),
+                 SEND('sub{/}b.txt')), code=0,
+         files={'/up/a.txt': b'a', '/up/sub/b.txt': b'b'}, check=passive_by('EPSV'))
+    for kind in ('vsftpd', 'pyftpdlib')
+] + [
     # proftpd repeats the name in its 150: a TAB there must not hide the 552 that follows.
     dict(name='proftpd: a file over MaxStoreFileSize, its name with a TAB', real='proftpd',
          options=dict(max_store='1 Mb'), args=args('*', '/'), tree={'t\t2.bin': data(1049600)},

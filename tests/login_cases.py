@@ -60,6 +60,10 @@ CASES = [
     dict(name='a port that is no number is part of the host name',
          args=['{L}*', '127.0.0.1:{P}x', LOGIN, PASSWORD, '/'],
          out=[m.replace('{H}', '127.0.0.1:{P}x') for m in CANNOT_CONNECT], code=2, cmds=[]),
+    dict(name='a connect that is never answered', args=ARGS, unanswered=True,
+         env={'VARDEK_TIMEOUT': '3'}, out=CANNOT_CONNECT, code=2, check=quick(12)),
+    dict(name='an IPv6 address in brackets, with a port', args=ARGS, host='::1', out=LOGGED_IN,
+         code=0, cmds=LOGIN_CMDS),
     dict(name='closed before the greeting', args=ARGS, script={'greeting': 'CLOSE'},
          out=CANNOT_CONNECT, code=2, cmds=[], check=quick(30)),
     dict(name='closed during the greeting', args=ARGS, script={'greeting': '220-Hello\nCLOSE'},
@@ -122,6 +126,17 @@ CASES += [
          check=arrived_early(False)),
 ]
 
-CASES.append(dict(name='without a port the server is reached on port 21', port=21,
-                  args=['{L}*', '{H}', LOGIN, PASSWORD, '/'], out=LOGGED_IN, code=0,
-                  cmds=LOGIN_CMDS))
+CASES += [
+    dict(name='without a port the server is reached on port 21', port=21, host=host,
+         args=['{L}*', '{H}', LOGIN, PASSWORD, '/'], out=LOGGED_IN, code=0, cmds=LOGIN_CMDS)
+    for host in ('127.0.0.1', '::1')
+]
+
+# A name with an IPv6 and an IPv4 address, where the server listens on one of them only: each
+# address is tried in turn.
+DUAL = ['{L}*', 'vardek-dual:{P}', LOGIN, PASSWORD, '/']
+CASES += [
+    dict(name='a name of two addresses, the server on ' + host, hosts=True, host=host, args=DUAL,
+         out=[m.replace('{H}', 'vardek-dual:{P}') for m in LOGGED_IN], code=0, cmds=LOGIN_CMDS)
+    for host in ('127.0.0.1', '::1')
+]

@@ -2,7 +2,7 @@
 import time
 
 from harness import LOGIN, PASSWORD
-from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP
+from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP, quick
 
 
 def CWD(path): return 'Переходим в каталог "%s"' % path
@@ -22,7 +22,7 @@ YESTERDAY = NOW - 2 * 86400
 EVERY_BYTE = bytes(range(256))
 BIG = EVERY_BYTE * (3 * 4096)  # 3 MiB
 M1300 = (EVERY_BYTE * 6)[:1300]
-UNITS = (256 << 10, 1 << 20)  # what the program reads and sends at once: natively, and on Windows
+UNITS = (64 << 10, 1 << 20)  # what the program reads and sends at once: natively, and on Windows
 
 
 def args(mask, remote, *switches):
@@ -142,6 +142,30 @@ CASES = [
         ('without the final dot', '227 Entering Passive Mode (127,0,0,1,{p1},{p2})'),
         ('in lower case', '227 Entering passive mode (127,0,0,1,{p1},{p2}).'),
         ('of two lines, the fields in the last', '227-listen socket created\n227 (127,0,0,1,{p1},{p2})'),
+    ]
+] + [
+    # On an IPv6 control connection EPSV takes the place of PASV.
+    dict(name='EPSV ' + label, host='::1', args=args('*', '/'), tree=ONE, script={'EPSV': reply},
+         out=run(CWD('/'), SEND('a.bin'), *out), code=code,
+         cmds=LOGIN_CMDS + ['CWD /', 'TYPE I', 'EPSV'] + (['STOR a.bin'] if code == 0 else []),
+         files={'/a.bin': EVERY_BYTE} if code == 0 else {})
+    for label, reply, out, code in [
+        ('as vsftpd sends it', '229 Entering Extended Passive Mode (|||{port}|)', [], 0),
+        ('with another delimiter', '229 Entering Extended Passive Mode (!!!{port}!)', [], 0),
+        ('of two lines, the port in the last', '229-Opening\n229 Ok (|||{port}|)', [], 0),
+        ('with a field missing', '229 Entering Extended Passive Mode (||{port}|)', [NO_DATA, STOP],
+         5),
+        ('with a port above 65535', '229 Entering Extended Passive Mode (|||70000|)',
+         [NO_DATA, STOP], 5),
+        ('refused', '500 EPSV not understood', [PASSIVE_REFUSED, STOP], 4),
+    ]
+] + [
+    dict(name='a data connection that is never answered, ' + label, host=host, args=args('*', '/'),
+         tree=ONE, script=script, env={'VARDEK_TIMEOUT': '3'},
+         out=run(CWD('/'), SEND('a.bin'), NO_DATA, STOP), code=5, check=quick(12))
+    for label, host, script in [
+        ('PASV', '127.0.0.1', {'PASV': '227 Entering Passive Mode (127,0,0,1,{q1},{q2})'}),
+        ('EPSV', '::1', {'EPSV': '229 Entering Extended Passive Mode (|||{q}|)'}),
     ]
 ] + [
     # The walk.

@@ -55,3 +55,32 @@ TEST(ParseInteger, FollowsThePortFieldSyntax) {
     EXPECT_EQ(c.ok ? value : 0, c.value) << c.text;
   }
 }
+
+TEST(ParseExtendedPassivePort, TakesThePortBetweenRepeatedDelimiters) {
+  const struct {
+    const char* reply;
+    int port;  // -1: malformed
+  } cases[] = {
+      {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+      {"229 (!!!1!)", 1},
+      {"229 (|||65535|).", 65535},
+      {"229 listen socket already exists (|||2121|)", 2121},
+      {"229 (|||65536|)", -1},
+      {"229 (|||0|)", -1},
+      {"229 (||6446|)", -1},
+      {"229 (|||6446)", -1},
+      {"229 (|||6446| )", -1},
+      {"229 (|||64a6|)", -1},
+      {"229 (|||+64|)", -1},
+      {"229 (|||99999999999999999999|)", -1},
+      {"229 (111234551)", -1},  // a digit cannot delimit
+      {"229 ( 6446 )", -1},
+      {"229 (|||", -1},
+      {"229 |||6446|", -1},
+  };
+  for (const auto& c : cases) {
+    int port = -1;
+    bool parsed = ParseExtendedPassivePort(c.reply, &port);
+    EXPECT_EQ(parsed ? port : -1, c.port) << c.reply;
+  }
+}

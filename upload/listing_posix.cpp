@@ -45,7 +45,8 @@ ListingEntry EntryOf(int dir, const dirent& found, bool with_dates) {
 
 // Without regard to ASCII case first, then by bytes, so that the order is total.
 bool NameOrder(const ListingEntry& a, const ListingEntry& b) {
-  return std::make_pair(FoldCase(a.name), a.name) < std::make_pair(FoldCase(b.name), b.name);
+  int folded = CompareFoldedCase(a.name, b.name);
+  return folded != 0 ? folded < 0 : a.name < b.name;
 }
 
 }  // namespace
@@ -84,7 +85,7 @@ Listing::~Listing() = default;
 
 bool Listing::Next(ListingEntry* entry) {
   if (state_->next >= state_->entries.size()) return false;
-  *entry = state_->entries[state_->next++];
+  *entry = std::move(state_->entries[state_->next++]);
   return true;
 }
 

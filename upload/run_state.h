@@ -33,6 +33,9 @@ struct RunState {
   std::int32_t ExitStatus = 0;
   std::unique_ptr<TSocket> ControlConnection;
   std::unique_ptr<TSocket> DataConnection;
+  // The area files are copied through, made once for the run: under wine a large allocation
+  // per file costs more than sending the file.
+  std::unique_ptr<char[]> CopyBuffer;
   Console console;
 
   void WriteMessage(const std::string& text) { console.WriteMessage(text); }

@@ -1,6 +1,8 @@
 // Local file selection and the pre-scan.
 #include "upload/selection.h"
 
+#include <utility>
+
 SplitMask SplitLocalMask(const std::string& mask, const char* separators) {
   std::size_t last = mask.find_last_of(separators);
   if (last == std::string::npos) return {"", mask};
@@ -35,7 +37,7 @@ bool ReadDirectory(const RunState& run, const std::string& LocalDir, const std::
   Listing listing(LocalDir, FileMask, run.TodayOnly);
   ListingEntry entry;
   while (listing.Next(&entry)) {
-    if (IsUsable(entry)) entries->push_back(entry);
+    if (IsUsable(entry)) entries->push_back(std::move(entry));
   }
   return !listing.Failed();
 }

@@ -41,14 +41,12 @@ bool IsRefusal(const Reply& reply) {
 // failed, so that a file that reached the server only in part is never taken as sent; also when
 // the file ended short of its size at opening: cut while it was read, it arrived as neither its
 // old nor its new self. A file that grows is sent up to its new end.
-bool CopyToData(LocalFile& file, TSocket& data) {
-  // On the heap, and not zeroed: a small file leaves the pages it does not need untouched.
-  std::unique_ptr<char[]> buffer(new char[kReadUnit]);
+bool CopyToData(LocalFile& file, TSocket& data, char* buffer) {
   std::int64_t copied = 0;
   for (;;) {
-    int got = file.Read(buffer.get(), kReadUnit);
+    int got = file.Read(buffer, kReadUnit);
     if (got == 0) return copied >= file.Size();
-    if (got < 0 || !data.Send(buffer.get(), got)) return false;
+    if (got < 0 || !data.Send(buffer, got)) return false;
     copied += got;
   }
 }
@@ -168,7 +166,9 @@ void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& 
     run.DataConnection->Close();
     return ReportFileNotSent(run, path);
   }
-  bool copied = CopyToData(file, *run.DataConnection);
+  // Not zeroed: a small file leaves the pages it does not need untouched.
+  if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
+  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get());
   file.Close();
   run.DataConnection->Close();  // the end of the file for the server
   // After a failed copy the file is not sent whatever the server says; and its reply, if it

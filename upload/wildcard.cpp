@@ -12,6 +12,16 @@ std::string FoldCase(std::string name) {
   return name;
 }
 
+int CompareFoldedCase(const std::string& a, const std::string& b) {
+  const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < common; ++i) {
+    const unsigned char x = static_cast<unsigned char>(Fold(a[i]));
+    const unsigned char y = static_cast<unsigned char>(Fold(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
 bool MatchesMask(const std::string& name, const std::string& mask) {
   if (mask == "*.*") return true;
   std::size_t n = 0, m = 0;

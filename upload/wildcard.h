@@ -10,5 +10,8 @@ bool MatchesMask(const std::string& name, const std::string& mask);
 
 // The name with ASCII letters in lower case.
 std::string FoldCase(std::string name);
+// Compares as FoldCase(a) with FoldCase(b) would, byte by byte, without making either: < 0, 0
+// or > 0.
+int CompareFoldedCase(const std::string& a, const std::string& b);
 
 #endif  // VARDEK_UPLOAD_WILDCARD_H_

@@ -61,6 +61,7 @@ bool ParseCommandLine(const std::vector<std::string>& parameters, CommandLine* r
     if (prefix == "/t") result->TodayOnly = true;
     if (prefix == "/s") result->Recurse = true;
     if (prefix == "/c") result->CreateDirs = true;
+    if (prefix == "/e") result->Encrypt = true;
   }
   return true;
 }

@@ -15,6 +15,7 @@ struct CommandLine {
   bool TodayOnly = false;
   bool Recurse = false;
   bool CreateDirs = false;
+  bool Encrypt = false;  // "/e": explicit FTPS, or no run at all
 };
 
 // Splits command-line text the way the Windows console runtime does, the program name being the

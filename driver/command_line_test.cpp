@@ -49,16 +49,18 @@ TEST(ParseCommandLine, RefusesLineBreaksThatWouldBecomeCommands) {
 TEST(ParseCommandLine, ReadsSwitchesByTheirFirstTwoCharacters) {
   const struct {
     Strings switches;
-    bool today, recurse, create;
+    bool today, recurse, create, encrypt;
   } cases[] = {
-      {{}, false, false, false},
-      {{"/T"}, true, false, false},
-      {{"-t"}, false, false, false},
-      {{"/tx"}, true, false, false},
-      {{"/sub", "/S"}, false, true, false},
-      {{"/c", "junk", "/t"}, true, false, true},
-      {{"/s", "", "/c"}, false, true, false},  // counting ends at the empty parameter
-      {{"t/", "/"}, false, false, false},
+      {{}, false, false, false, false},
+      {{"/T"}, true, false, false, false},
+      {{"-t"}, false, false, false, false},
+      {{"/tx"}, true, false, false, false},
+      {{"/sub", "/S"}, false, true, false, false},
+      {{"/c", "junk", "/t"}, true, false, true, false},
+      {{"/s", "", "/c"}, false, true, false, false},  // counting ends at the empty parameter
+      {{"t/", "/"}, false, false, false, false},
+      {{"/E"}, false, false, false, true},
+      {{"/encrypt", "/s"}, false, true, false, true},
   };
   for (const auto& c : cases) {
     Strings parameters = {"m", "h", "u", "p", "/r"};
@@ -68,5 +70,6 @@ TEST(ParseCommandLine, ReadsSwitchesByTheirFirstTwoCharacters) {
     EXPECT_EQ(line.TodayOnly, c.today) << ::testing::PrintToString(c.switches);
     EXPECT_EQ(line.Recurse, c.recurse) << ::testing::PrintToString(c.switches);
     EXPECT_EQ(line.CreateDirs, c.create) << ::testing::PrintToString(c.switches);
+    EXPECT_EQ(line.Encrypt, c.encrypt) << ::testing::PrintToString(c.switches);
   }
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
+#include "net/tls.h"
+#include "upload/control.h"
 #include "upload/run_upload.h"
 
 const char kUsageText[] =
@@ -33,6 +35,36 @@ void ApplyTimeoutOverride(TSocket& connection) {
   connection.WriteTimeout = static_cast<int>(seconds);
 }
 
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
+// A password of "-" comes from VARDEK_PASSWORD, out of sight of process lists and task
+// definitions.
+bool TakePassword(RunState& run, const std::string& parameter) {
+  run.UserPassword = parameter;
+  if (parameter != "-") return true;
+  run.UserPassword = Environment("VARDEK_PASSWORD");
+  if (run.UserPassword.empty()) {
+    run.WriteMessage("Пароль \"-\" берется из переменной окружения VARDEK_PASSWORD, но она не задана");
+  } else if (HasLineBreak(run.UserPassword)) {
+    run.WriteMessage("Пароль в переменной окружения VARDEK_PASSWORD содержит перевод строки");
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// VARDEK_TLS_PIN names the one certificate accepted, for a server whose certificate no
+// authority signed; a value that is no fingerprint must not quietly mean "none".
+bool TakePin(RunState& run) {
+  const std::string pin = Environment("VARDEK_TLS_PIN");
+  if (!run.Encrypt || pin.empty() || ParseFingerprint(pin, &run.TlsPin)) return true;
+  run.WriteMessage("Переменная окружения VARDEK_TLS_PIN не содержит отпечаток SHA-256 сертификата");
+  return false;
+}
+
 }  // namespace
 
 void RunDriver(RunState& run, const std::vector<std::string>& parameters) {
@@ -44,10 +76,14 @@ void RunDriver(RunState& run, const std::vector<std::string>& parameters) {
   }
   run.ServerHost = line.ServerHost;
   run.UserLogin = line.UserLogin;
-  run.UserPassword = line.UserPassword;
   run.TodayOnly = line.TodayOnly;
   run.Recurse = line.Recurse;
   run.CreateDirs = line.CreateDirs;
+  run.Encrypt = line.Encrypt;
+  if (!TakePassword(run, line.UserPassword) || !TakePin(run)) {
+    run.ExitStatus = kExitUsage;
+    return;
+  }
 
   run.DataConnection = std::make_unique<TSocket>();
   run.ControlConnection = std::make_unique<TSocket>();

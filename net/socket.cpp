@@ -14,8 +14,34 @@ TSocket::~TSocket() {
 
 void TSocket::Close() {
   if (Handle == sockets::kNoHandle) return;
+  // After a send that failed or ran out of time, close_notify would only wait once more.
+  if (TlsLayer && !SendFailed) TlsLayer->Close(Waiter());
+  TlsLayer.reset();
   sockets::ShutdownAndClose(Handle);
   Handle = sockets::kNoHandle;
+}
+
+TlsWait TSocket::Waiter() {
+  return [this](bool for_writing) { return for_writing ? WaitWritable() : WaitReadable(); };
+}
+
+TlsOutcome TSocket::StartTls(const TlsSettings& settings) {
+  return StartTlsResuming(settings, nullptr);
+}
+
+bool TSocket::ProtectLike(const TSocket& control) {
+  if (!control.TlsLayer) return true;
+  return StartTlsResuming(control.Tls, control.TlsLayer.get()) == TlsOutcome::kEstablished;
+}
+
+TlsOutcome TSocket::StartTlsResuming(const TlsSettings& settings, const TlsSession* resume) {
+  if (Handle == sockets::kNoHandle) return TlsOutcome::kFailed;
+  BufferCount = 0;
+  BufferPos = kNothingReceived;
+  Tls = settings;
+  TlsOutcome outcome = TlsOutcome::kFailed;
+  TlsLayer = TlsSession::Handshake(Handle, settings, resume, Waiter(), &outcome);
+  return TlsLayer ? TlsOutcome::kEstablished : outcome;
 }
 
 bool TSocket::IsDottedQuad(const std::string& text) {
@@ -52,6 +78,7 @@ bool TSocket::ConnectTo(const sockets::Address& address) {
   // Bytes left from an earlier connection must never be handed out.
   BufferCount = 0;
   BufferPos = kNothingReceived;
+  SendFailed = false;
   Handle = sockets::OpenStream(address.family);
   if (Handle == sockets::kNoHandle) return false;
   PeerAddress = address;
@@ -75,8 +102,14 @@ int TSocket::MillisecondsUntil(Clock::time_point deadline) {
 // without blocking, so that every wait, and so the whole send of a stalled peer, stays bounded.
 bool TSocket::Send(const char* data, int length) {
   if (Handle == sockets::kNoHandle || length <= 0) return false;
+  bool sent = TlsLayer ? TlsLayer->Send(data, length, Waiter()) : SendPlain(data, length);
+  SendFailed = SendFailed || !sent;
+  return sent;
+}
+
+bool TSocket::SendPlain(const char* data, int length) {
   while (length > 0) {
-    if (sockets::Wait(Handle, true, WriteTimeout * 1000) <= 0) return false;
+    if (!WaitWritable()) return false;
     int sent = sockets::SendOnce(Handle, data, length);
     if (sent == sockets::kWouldBlock) continue;
     if (sent < 0) return false;
@@ -100,7 +133,12 @@ bool TSocket::WaitReadable() {
   return ready > 0;
 }
 
+bool TSocket::WaitWritable() {
+  return Handle != sockets::kNoHandle && sockets::Wait(Handle, true, WriteTimeout * 1000) > 0;
+}
+
 int TSocket::Receive(char* buffer, int size) {
+  if (TlsLayer) return TlsLayer->Receive(buffer, size, Waiter());
   while (WaitReadable()) {
     int got = sockets::ReceiveOnce(Handle, buffer, size);
     if (got != sockets::kWouldBlock) return got;

@@ -5,9 +5,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "net/socket_os.h"
+#include "net/tls.h"
 
 class TSocket {
  public:
@@ -25,13 +27,24 @@ class TSocket {
   bool Connect(const std::string& host, int port);
   // Connects to another port of the host that `other` is connected to.
   bool ConnectToPeerOf(const TSocket& other, int port);
+  // Closes the connection; one with TLS sends close_notify first, so that the peer can tell the
+  // end of the data from a cut.
   void Close();
   bool IsIPv6() const { return PeerAddress.family == 6; }
+
+  // Starts TLS on the open connection (after AUTH TLS); the server's certificate is checked as
+  // the settings say. Bytes already received in the clear are dropped, so that none can pass for
+  // a reply that came under TLS.
+  TlsOutcome StartTls(const TlsSettings& settings);
+  // Gives this connection the protection of `control`: TLS that resumes control's session, with
+  // its settings, when control has TLS; nothing otherwise. False when TLS could not be set up.
+  bool ProtectLike(const TSocket& control);
 
   bool Send(const char* data, int length);
   bool SendText(const std::string& text);
 
   bool WaitReadable();
+  bool WaitWritable();
   int Receive(char* buffer, int size);
   void FillBuffer();
   // False when nothing more can be received: a time-out, the peer's close or an error.
@@ -58,9 +71,15 @@ class TSocket {
   bool ConnectTo(const sockets::Address& address);
   static bool EndsLine(std::uint8_t byte);
   std::string ReadLineUntilDeadline();
+  TlsWait Waiter();
+  TlsOutcome StartTlsResuming(const TlsSettings& settings, const TlsSession* resume);
+  bool SendPlain(const char* data, int length);
 
   sockets::Handle Handle = sockets::kNoHandle;
   sockets::Address PeerAddress;
+  TlsSettings Tls;
+  std::unique_ptr<TlsSession> TlsLayer;
+  bool SendFailed = false;
   char Buffer[kBufferSize] = {};
   int BufferCount = 0;
   int BufferPos = kNothingReceived;  // index of the next byte to hand out

@@ -7,8 +7,9 @@ import re
 import sys
 
 FLOORS = {'net': 0, 'upload': 1, 'driver': 2}
-# foo_posix.cpp, foo_win.cpp, foo_test.cpp and foo_os.h belong to the unit foo.
-PART = re.compile(r'_(posix|win|test|os|openssl|schannel)$')
+# foo_posix.cpp, foo_win.cpp, foo_test.cpp and a backend such as foo_openssl.cpp belong to the unit
+# foo.
+PART = re.compile(r'_(posix|win|test|openssl|schannel)$')
 INCLUDE = re.compile(r'^#include "([^"]+)"', re.M)
 
 

@@ -27,6 +27,9 @@ struct RunState {
   bool TodayOnly = false;
   bool Recurse = false;
   bool CreateDirs = false;
+  // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
+  bool Encrypt = false;
+  std::string TlsPin;
   // Set by a failed file transfer; ends every file and directory loop of the walk.
   bool TransferAborted = false;
   // The process exit code; each reported failure overwrites it, nothing resets it.

@@ -21,11 +21,39 @@ bool AwaitGreeting(TSocket& control) {
   }
 }
 
-bool OpenControlConnection(RunState& run) {
-  std::string host;
-  int port = kFtpPort;
-  SplitHostPort(run.ServerHost, &host, &port);
+bool OpenControlConnection(RunState& run, const std::string& host, int port) {
   return run.ControlConnection->Connect(host, port) && AwaitGreeting(*run.ControlConnection);
+}
+
+// Reports why the run cannot go on encrypted; the control connection is closed, so that nothing
+// more, least of all the login, goes out in the clear.
+bool RefuseClearText(RunState& run, const std::string& message) {
+  run.ControlConnection->Close();
+  ReportFailure(run, {message}, kExitConnection);
+  return false;
+}
+
+// RFC 4217: AUTH TLS before the login.
+bool SecureControlConnection(RunState& run, const std::string& host) {
+  if (!Exchange(run, "AUTH TLS").IsPositive()) {
+    return RefuseClearText(run, "Сервер \"" + run.ServerHost + "\" не поддерживает шифрование");
+  }
+  switch (run.ControlConnection->StartTls(TlsSettings{host, run.TlsPin})) {
+    case TlsOutcome::kEstablished:
+      return true;
+    case TlsOutcome::kCertificateRefused:
+      return RefuseClearText(run, "Сертификат сервера \"" + run.ServerHost + "\" не принят");
+    default:
+      return RefuseClearText(
+          run, "Не удалось установить шифрованное соединение с \"" + run.ServerHost + "\"");
+  }
+}
+
+// Every data connection under TLS too: a server that will not have it gets no file.
+bool ProtectDataConnections(RunState& run) {
+  if (Exchange(run, "PBSZ 0").IsPositive() && Exchange(run, "PROT P").IsPositive()) return true;
+  return RefuseClearText(
+      run, "Сервер \"" + run.ServerHost + "\" не поддерживает шифрование передаваемых файлов");
 }
 
 bool LogIn(RunState& run) {
@@ -47,17 +75,22 @@ std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
 
 void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
   run.WriteMessage("Открываем соединение с узлом \"" + run.ServerHost + "\"");
-  if (!OpenControlConnection(run)) {
+  std::string host;
+  int port = kFtpPort;
+  SplitHostPort(run.ServerHost, &host, &port);
+  if (!OpenControlConnection(run, host, port)) {
     ReportFailure(run, {"Не удалось установить соединение с \"" + run.ServerHost + "\""},
                   kExitConnection);
     return;
   }
+  if (run.Encrypt && !SecureControlConnection(run, host)) return;
   run.WriteMessage("Производим авторизацию");
   if (!LogIn(run)) {
     ReportFailure(run, {"Авторизоваться на сервере \"" + run.ServerHost + "\" не удалось"},
                   kExitConnection);
     return;
   }
+  if (run.Encrypt && !ProtectDataConnections(run)) return;
   run.WriteMessage("Начинаем пересылку файлов");
   UploadTree(run, LocalMask, AbsoluteRemotePath(run, RemotePath));
   run.WriteMessage("Пересылка файлов закончена");

@@ -162,7 +162,9 @@ void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& 
     return AbortTransfer(run, "Не удается установить связь с сокетом данных", kExitTransfer);
   }
   reply = Exchange(run, "STOR " + entry.name);
-  if (IsRefusal(reply)) {
+  // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
+  // come before as the end of the connection.
+  if (IsRefusal(reply) || !run.DataConnection->ProtectLike(*run.ControlConnection)) {
     run.DataConnection->Close();
     return ReportFileNotSent(run, path);
   }

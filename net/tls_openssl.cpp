@@ -1,5 +1,9 @@
 // TLS on Linux: OpenSSL 3 over the socket that never blocks; every wait is the caller's. The
 // trusted roots are OpenSSL's default paths (which honour SSL_CERT_FILE and SSL_CERT_DIR).
+//
+// The library is loaded when the first session starts: mapped at the program's start, it would
+// cost a run without "/e" one and a half megabytes of memory.
+#include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -10,77 +14,117 @@
 
 namespace {
 
+#define VARDEK_OPENSSL_CALLS(X)                                                                  \
+  X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                          \
+  X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_ex_data)         \
+  X(SSL_CTX_get_ex_data) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_verify) X(SSL_get0_param) \
+  X(SSL_set1_host) X(SSL_ctrl) X(SSL_set_ex_data) X(SSL_get_ex_data) X(SSL_get_SSL_CTX)          \
+  X(SSL_SESSION_free) X(SSL_SESSION_dup) X(SSL_set_session) X(SSL_connect) X(SSL_get_error)      \
+  X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)               \
+  X(SSL_shutdown) X(SSL_version) X(SSL_session_reused) X(X509_VERIFY_PARAM_set1_ip_asc)         \
+  X(X509_digest) X(EVP_sha256) X(ERR_clear_error)
+
+// The calls this file makes, found in libssl.so.3 and the libcrypto it brings.
+struct OpenSsl {
+#define VARDEK_DECLARE(name) decltype(&::name) name = nullptr;
+  VARDEK_OPENSSL_CALLS(VARDEK_DECLARE)
+#undef VARDEK_DECLARE
+  bool loaded = false;
+};
+
+// Loaded once for the process and never changed afterwards; null when OpenSSL 3 is not there.
+const OpenSsl* Library() {
+  static const OpenSsl library = [] {
+    OpenSsl found;
+    void* handle = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return found;
+    bool complete = true;
+#define VARDEK_FIND(name)                                                     \
+  found.name = reinterpret_cast<decltype(found.name)>(dlsym(handle, #name)); \
+  complete = complete && found.name != nullptr;
+    VARDEK_OPENSSL_CALLS(VARDEK_FIND)
+#undef VARDEK_FIND
+    found.loaded = complete;
+    return found;
+  }();
+  return library.loaded ? &library : nullptr;
+}
+
 // What a run's sessions share: one context, and the latest TLS session the server handed out,
 // which the next data connection resumes.
 struct Shared {
+  const OpenSsl& api;
   SSL_CTX* context = nullptr;
   SSL_SESSION* latest = nullptr;
 
+  explicit Shared(const OpenSsl& library) : api(library) {}
   ~Shared() {
-    if (latest != nullptr) SSL_SESSION_free(latest);
-    if (context != nullptr) SSL_CTX_free(context);
+    if (latest != nullptr) api.SSL_SESSION_free(latest);
+    if (context != nullptr) api.SSL_CTX_free(context);
   }
 };
-
-bool* TicketSeen(SSL* ssl) { return static_cast<bool*>(SSL_get_app_data(ssl)); }
 
 // TLS 1.3 hands out tickets after the handshake, and a server may take each one once only: each
 // replaces the last, so that a data connection resumes the newest.
 int KeepLatestSession(SSL* ssl, SSL_SESSION* session) {
-  auto* shared = static_cast<Shared*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-  if (shared->latest != nullptr) SSL_SESSION_free(shared->latest);
+  const OpenSsl& api = *Library();
+  auto* shared = static_cast<Shared*>(api.SSL_CTX_get_ex_data(api.SSL_get_SSL_CTX(ssl), 0));
+  if (shared->latest != nullptr) api.SSL_SESSION_free(shared->latest);
   shared->latest = session;
-  *TicketSeen(ssl) = true;
+  *static_cast<bool*>(api.SSL_get_ex_data(ssl, 0)) = true;  // the ticket of this connection
   return 1;  // the reference is ours now
 }
 
-std::shared_ptr<Shared> NewShared() {
-  auto shared = std::make_shared<Shared>();
-  shared->context = SSL_CTX_new(TLS_client_method());
+std::shared_ptr<Shared> NewShared(const OpenSsl& api) {
+  auto shared = std::make_shared<Shared>(api);
+  shared->context = api.SSL_CTX_new(api.TLS_client_method());
   if (shared->context == nullptr) return nullptr;
-  SSL_CTX_set_app_data(shared->context, shared.get());
-  SSL_CTX_set_min_proto_version(shared->context, TLS1_2_VERSION);
-  SSL_CTX_set_default_verify_paths(shared->context);
-  SSL_CTX_set_mode(shared->context,
-                   SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  SSL_CTX_set_session_cache_mode(shared->context,
-                                 SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-  SSL_CTX_sess_set_new_cb(shared->context, KeepLatestSession);
+  api.SSL_CTX_set_ex_data(shared->context, 0, shared.get());
+  api.SSL_CTX_ctrl(shared->context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+  api.SSL_CTX_set_default_verify_paths(shared->context);
+  api.SSL_CTX_ctrl(shared->context, SSL_CTRL_MODE,
+                   SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
+  api.SSL_CTX_ctrl(shared->context, SSL_CTRL_SET_SESS_CACHE_MODE,
+                   SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE, nullptr);
+  api.SSL_CTX_sess_set_new_cb(shared->context, KeepLatestSession);
   return shared;
 }
 
 // The system's roots and the name or address as the user gave it; with a pin, the pin alone,
 // checked once the handshake is done.
-bool SetChecks(SSL* ssl, const TlsSettings& settings) {
+bool SetChecks(const OpenSsl& api, SSL* ssl, const TlsSettings& settings) {
   if (!settings.pin.empty()) {
-    SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
+    api.SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
     return true;
   }
-  SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
-  X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-  if (X509_VERIFY_PARAM_set1_ip_asc(param, settings.server_name.c_str()) == 1) return true;
-  return SSL_set1_host(ssl, settings.server_name.c_str()) == 1 &&
-         SSL_set_tlsext_host_name(ssl, settings.server_name.c_str()) == 1;
+  api.SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
+  const char* name = settings.server_name.c_str();
+  if (api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl), name) == 1) return true;
+  return api.SSL_set1_host(ssl, name) == 1 &&
+         api.SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                      const_cast<char*>(name)) == 1;
 }
 
-bool MatchesPin(SSL* ssl, const std::string& pin) {
-  X509* certificate = SSL_get0_peer_certificate(ssl);
+bool MatchesPin(const OpenSsl& api, SSL* ssl, const std::string& pin) {
+  X509* certificate = api.SSL_get0_peer_certificate(ssl);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  return certificate != nullptr && X509_digest(certificate, EVP_sha256(), digest, &size) == 1 &&
+  return certificate != nullptr &&
+         api.X509_digest(certificate, api.EVP_sha256(), digest, &size) == 1 &&
          std::string(reinterpret_cast<char*>(digest), size) == pin;
 }
 
 // Runs an OpenSSL call until it is done, waiting as it asks; its result, or <= 0 when it failed
 // or a wait ran out.
 template <typename Call>
-int Retry(SSL* ssl, const TlsWait& wait, Call call) {
+int Retry(const OpenSsl& api, SSL* ssl, const TlsWait& wait, Call call) {
   for (;;) {
     int result = call();
     if (result > 0) return result;
-    int error = SSL_get_error(ssl, result);
+    int error = api.SSL_get_error(ssl, result);
     if (error == SSL_ERROR_WANT_READ && wait(false)) continue;
     if (error == SSL_ERROR_WANT_WRITE && wait(true)) continue;
+    api.ERR_clear_error();
     return error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
   }
 }
@@ -93,8 +137,9 @@ struct TlsSession::Impl {
   int socket = -1;
   bool ticket_seen = false;
 
+  const OpenSsl& api() const { return shared->api; }
   ~Impl() {
-    if (ssl != nullptr) SSL_free(ssl);
+    if (ssl != nullptr) api().SSL_free(ssl);
   }
 };
 
@@ -106,31 +151,31 @@ std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
                                                   const TlsSession* resume, const TlsWait& wait,
                                                   TlsOutcome* outcome) {
   *outcome = TlsOutcome::kFailed;
+  const OpenSsl* library = Library();
+  if (library == nullptr) return nullptr;
+  const OpenSsl& api = *library;
   auto impl = std::make_unique<Impl>();
-  impl->shared = resume != nullptr ? resume->impl_->shared : NewShared();
+  impl->shared = resume != nullptr ? resume->impl_->shared : NewShared(api);
   if (impl->shared == nullptr) return nullptr;
-  impl->ssl = SSL_new(impl->shared->context);
+  SSL* ssl = impl->ssl = api.SSL_new(impl->shared->context);
   impl->socket = static_cast<int>(handle);
-  if (impl->ssl == nullptr || SSL_set_fd(impl->ssl, impl->socket) != 1 ||
-      !SetChecks(impl->ssl, settings)) {
+  if (ssl == nullptr || api.SSL_set_fd(ssl, impl->socket) != 1 || !SetChecks(api, ssl, settings)) {
     return nullptr;
   }
-  SSL_set_app_data(impl->ssl, &impl->ticket_seen);
+  api.SSL_set_ex_data(ssl, 0, &impl->ticket_seen);
   // A copy: OpenSSL takes a TLS 1.3 session that it resumed once for spent and would not offer it
   // again, while proftpd hands out no new ticket on a data connection and takes the control
   // connection's again and again.
   if (resume != nullptr && impl->shared->latest != nullptr) {
-    SSL_SESSION* copy = SSL_SESSION_dup(impl->shared->latest);
-    SSL_set_session(impl->ssl, copy);
-    SSL_SESSION_free(copy);
+    SSL_SESSION* copy = api.SSL_SESSION_dup(impl->shared->latest);
+    api.SSL_set_session(ssl, copy);
+    api.SSL_SESSION_free(copy);
   }
-  SSL* ssl = impl->ssl;
-  if (Retry(ssl, wait, [ssl] { return SSL_connect(ssl); }) <= 0) {
-    if (SSL_get_verify_result(ssl) != X509_V_OK) *outcome = TlsOutcome::kCertificateRefused;
-    ERR_clear_error();
+  if (Retry(api, ssl, wait, [&api, ssl] { return api.SSL_connect(ssl); }) <= 0) {
+    if (api.SSL_get_verify_result(ssl) != X509_V_OK) *outcome = TlsOutcome::kCertificateRefused;
     return nullptr;
   }
-  if (!settings.pin.empty() && !MatchesPin(ssl, settings.pin)) {
+  if (!settings.pin.empty() && !MatchesPin(api, ssl, settings.pin)) {
     *outcome = TlsOutcome::kCertificateRefused;
     return nullptr;
   }
@@ -139,13 +184,11 @@ std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
 }
 
 bool TlsSession::Send(const char* data, int length, const TlsWait& wait) {
+  const OpenSsl& api = impl_->api();
   SSL* ssl = impl_->ssl;
   while (length > 0) {
-    int sent = Retry(ssl, wait, [ssl, data, length] { return SSL_write(ssl, data, length); });
-    if (sent <= 0) {
-      ERR_clear_error();
-      return false;
-    }
+    int sent = Retry(api, ssl, wait, [&] { return api.SSL_write(ssl, data, length); });
+    if (sent <= 0) return false;
     data += sent;
     length -= sent;
   }
@@ -153,36 +196,34 @@ bool TlsSession::Send(const char* data, int length, const TlsWait& wait) {
 }
 
 int TlsSession::Receive(char* buffer, int size, const TlsWait& wait) {
+  const OpenSsl& api = impl_->api();
   SSL* ssl = impl_->ssl;
-  int got = Retry(ssl, wait, [ssl, buffer, size] { return SSL_read(ssl, buffer, size); });
-  if (got < 0) ERR_clear_error();
-  return got;
+  return Retry(api, ssl, wait, [&] { return api.SSL_read(ssl, buffer, size); });
 }
 
 bool TlsSession::Close(const TlsWait& wait) {
+  const OpenSsl& api = impl_->api();
   SSL* ssl = impl_->ssl;
   // 0 once our close_notify is out.
-  int result = SSL_shutdown(ssl);
+  int result = api.SSL_shutdown(ssl);
   while (result < 0) {
-    int error = SSL_get_error(ssl, result);
-    if (error != SSL_ERROR_WANT_WRITE || !wait(true)) {
-      ERR_clear_error();
+    if (api.SSL_get_error(ssl, result) != SSL_ERROR_WANT_WRITE || !wait(true)) {
+      api.ERR_clear_error();
       return false;
     }
-    result = SSL_shutdown(ssl);
+    result = api.SSL_shutdown(ssl);
   }
   // A connection that only sends never reads the TLS 1.3 tickets its server sent after the
   // handshake, and the next data connection could only offer a ticket taken already (vsftpd then
   // answers 522). They come before anything else, so they are read up to the server's close,
   // which our own end of sending brings about.
-  if (SSL_version(ssl) < TLS1_3_VERSION || impl_->ticket_seen) return true;
+  if (api.SSL_version(ssl) < TLS1_3_VERSION || impl_->ticket_seen) return true;
   shutdown(impl_->socket, SHUT_WR);
   char ignored[512];
   while (!impl_->ticket_seen &&
-         Retry(ssl, wait, [ssl, &ignored] { return SSL_read(ssl, ignored, sizeof ignored); }) > 0) {
+         Retry(api, ssl, wait, [&] { return api.SSL_read(ssl, ignored, sizeof ignored); }) > 0) {
   }
-  ERR_clear_error();
   return true;
 }
 
-bool TlsSession::Resumed() const { return SSL_session_reused(impl_->ssl) == 1; }
+bool TlsSession::Resumed() const { return impl_->api().SSL_session_reused(impl_->ssl) == 1; }

@@ -6,7 +6,7 @@ import os
 import shutil
 import socket
 
-from login_cases import CANNOT_CONNECT, LOGIN_REFUSED, NO_CONNECTION, OPEN, STOP
+from login_cases import CANNOT_CONNECT, LOGIN_REFUSED, NO_CONNECTION, OPEN, STOP, TLS_FAILED
 from upload_cases import (CWD, MADE, NO_DATA, NOT_FOUND, NOT_SENT, NOW, PASSIVE_REFUSED, SEND,
                           UNREADABLE, YESTERDAY, args, run)
 
@@ -48,6 +48,8 @@ STEPS = [
     ('greeting', lambda how: {'greeting': how}, [OPEN, NO_CONNECTION, STOP], 2),
     ('USER', lambda how: {'USER': how}, LOGIN_REFUSED, 2),
     ('PASS', lambda how: {'PASS': how}, LOGIN_REFUSED, 2),
+    ('AUTH TLS', lambda how: {'AUTH': how}, [OPEN, TLS_FAILED, STOP], 2),
+    ('the TLS handshake', lambda how: {'AUTH': '234 Proceed\n' + how}, [OPEN, TLS_FAILED, STOP], 2),
     ('CWD', lambda how: {'CWD /r/d1': how}, run(*A_SENT, CWD('/r/d1'), NOT_FOUND('/r/d1'), STOP,
                                                CWD('/r/d2'), NOT_FOUND('/r/d2'), STOP), 3),
     ('MKD', lambda how: {'MKD /r/d2': how}, run(*B_SENT, CWD('/r/d2'), NOT_FOUND('/r/d2'), STOP),
@@ -61,8 +63,8 @@ STEPS = [
 ]
 
 CASES = [
-    dict(name='%s: %s' % (how.lower(), step), args=ARGS, tree=TREE, dirs=DIRS, script=script(how),
-         env=env, out=out, code=code, check=honest)
+    dict(name='%s: %s' % (how.lower(), step), args=ARGS + (['/e'] if 'TLS' in step else []),
+         tree=TREE, dirs=DIRS, script=script(how), env=env, out=out, code=code, check=honest)
     for step, script, out, code in STEPS for how, env in (('CLOSE', {}), ('SILENT', SLOW))
 ] + [
     dict(name='%s in the middle of the data' % how.lower(), args=ARGS, tree=tree, dirs=DIRS,

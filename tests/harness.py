@@ -22,6 +22,8 @@ hosts file of the test's own names vardek-dual), user (a login to run the progra
 else.
 """
 import argparse
+import atexit
+import functools
 import hashlib
 import importlib
 import os
@@ -43,6 +45,8 @@ from ftp_script import ScriptedServer, unanswered_listener  # noqa: E402
 LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
 # Whatever the server sends and however many files there are, the native program stays small.
 MAX_RSS_KB = 4 * 1024
+# OpenSSL, loaded for "/e" only, takes its own.
+MAX_TLS_RSS_KB = 16 * 1024
 
 
 class Program:
@@ -167,20 +171,45 @@ def fill(text, program, host, local):
             .replace('{/}', program.sep))
 
 
+@functools.lru_cache(maxsize=None)
+def certificates():
+    """The test certificates (see real_servers.make_certs), made once for the process."""
+    from real_servers import make_certs
+    directory = tempfile.mkdtemp(prefix='vardek-certs-')
+    atexit.register(shutil.rmtree, directory, True)
+    return make_certs(directory)
+
+
 def start_server(case, program, root):
     if 'real' in case:
         from real_servers import start_real_server
+        options = dict(case.get('options', {}))
+        if isinstance(options.get('tls'), str):  # a certificate of certificates(), by name
+            options['tls'] = getattr(certificates(), options['tls'])
         return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD,
-                                 program.encoding, **case.get('options', {}))
+                                 program.encoding, **options)
     hooks = {key: (lambda server, hook=hook: hook(server, root))
              for key, hook in case.get('on', {}).items()}
     return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
                           case.get('port', 0), hooks, case.get('host', '127.0.0.1'))
 
 
+def fill_env(env):
+    """{CA} stands for the test CA's certificate file, {PIN:name} for the fingerprint of a test
+    certificate."""
+    def value(text):
+        if text == '{CA}':
+            return certificates().ca.cert
+        if text.startswith('{PIN:'):
+            return getattr(certificates(), text[5:-1]).fingerprint
+        return text
+    return {key: value(text) for key, text in (env or {}).items()}
+
+
 def run_program(program, step, host, local):
     """One run of the program for a case or one of its later steps."""
     args = [fill(a, program, host, local) for a in step.get('args', [])]
+    step = dict(step, env=fill_env(step.get('env')))
     if 'live' in step:
         out, code, seconds, early = program.run_live(args, step.get('env'), step['live'])
         return dict(out=out, code=code, seconds=seconds, early=early, rss=0, fds=0)
@@ -203,7 +232,7 @@ def check_run(program, step, result, host, local):
     for secret in (LOGIN, PASSWORD):
         if secret.encode() in result['out']:
             problems.append('the console shows %r' % secret)
-    if result['rss'] > MAX_RSS_KB:
+    if result['rss'] > (MAX_TLS_RSS_KB if '/e' in step.get('args', []) else MAX_RSS_KB):
         problems.append('peak resident memory %d KiB' % result['rss'])
     if result['fds'] > 3:  # standard input, output and error
         problems.append('%d descriptors open at exit' % result['fds'])

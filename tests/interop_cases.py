@@ -5,7 +5,7 @@ import random
 import time
 
 from harness import LOGIN, PASSWORD
-from login_cases import LOGIN_REFUSED, STOP
+from login_cases import CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
 from real_servers import READ_ONLY
 from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
                           run, sent)
@@ -58,15 +58,15 @@ def local(rel):
     return rel.replace('/', '{/}')
 
 
-def cut_short(server, root):
-    """Stops the server once a few MiB of the big file have arrived."""
+def cut_short(server, root, end='stop'):
+    """Stops the server (or freezes it) once a few MiB of the big file have arrived."""
     path = os.path.join(server.root, 'Big.dat')
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:
         if os.path.exists(path) and os.path.getsize(path) >= 4 << 20:
             break
         time.sleep(0.001)
-    server.stop()
+    getattr(server, end)()
 
 
 def quick_and_short(case, r):
@@ -173,3 +173,69 @@ CASES += [
          out=run(CWD('/'), SEND('t\t2.bin'), NOT_SENT('t\t2.bin'), STOP), code=5,
          only='native'),
 ]
+
+# Explicit FTPS ("/e"), the login and every data connection under TLS, with certificates of the
+# test's own CA. vsftpd and proftpd refuse a data connection that does not resume the control
+# connection's session, and TLS 1.3 servers may take each session ticket once.
+TLS_TREE = {'d%d/f%02d.dat' % (d, f): data(97 * f + d) for d in range(3) for f in range(20)}
+TRUST = {'SSL_CERT_FILE': '{CA}'}
+
+
+def encrypted(case, result):
+    """AUTH TLS came first, PBSZ 0 and PROT P right after the login (where the server logs)."""
+    commands = result['server'].commands
+    if commands is None:
+        return []
+    return ([] if commands[:1] == ['AUTH TLS'] and commands[3:5] == ['PBSZ 0', 'PROT P']
+            else ['commands: %r' % commands[:6]])
+
+
+def tls_tree(kind, version, **options):
+    dirs = sorted({name.split('/')[0] for name in TLS_TREE})
+    out = [CWD('/up'), MADE('/up')]
+    for d in dirs:
+        out += [CWD('/up/' + d), MADE('/up/' + d)]
+        out += sent(*(local(name) for name in sorted(TLS_TREE) if name.startswith(d + '/')))
+    return dict(name='%s with TLS %s: a tree of %d files' % (kind, version, len(TLS_TREE)),
+                real=kind, options=dict(tls='server', tls_version=version, **options),
+                args=args('*', '/up', '/s', '/c', '/e'), tree=TLS_TREE, env=TRUST,
+                out=run(*out), code=0, files={'/up/' + n: v for n, v in TLS_TREE.items()},
+                check=encrypted)
+
+
+def refused(certificate, env, label):
+    """A certificate that must not be accepted: nothing goes out after AUTH TLS."""
+    def nothing_sent(case, result):
+        commands = result['server'].commands
+        return [] if commands == ['AUTH TLS'] else ['commands: %r' % commands]
+    return dict(name='vsftpd with TLS: ' + label, real='vsftpd', options=dict(tls=certificate),
+                args=args('*', '/', '/e'), tree={'a.bin': b'a'}, env=env,
+                out=[OPEN, CERT_REFUSED, STOP], code=2, files={}, check=nothing_sent)
+
+
+TLS_CASES = [
+    tls_tree(kind, version) for kind in ('vsftpd', 'proftpd') for version in ('1.2', '1.3')
+] + [
+    tls_tree(kind, '1.3') for kind in ('pure-ftpd', 'pyftpdlib')
+] + [
+    refused('unknown_ca', TRUST, 'a certificate of an unknown CA'),
+    refused('other_name', TRUST, 'a certificate for another name'),
+    refused('expired', TRUST, 'an expired certificate'),
+    refused('self_signed', {'VARDEK_TLS_PIN': '{PIN:server}'}, 'a pin of another certificate'),
+    dict(name='vsftpd with TLS: the pin of a self-signed certificate', real='vsftpd',
+         options=dict(tls='self_signed'), args=args('*', '/', '/e'), tree={'a.bin': b'a'},
+         env={'VARDEK_TLS_PIN': '{PIN:self_signed}'}, out=run(CWD('/'), SEND('a.bin')), code=0,
+         files={'/a.bin': b'a'}, check=encrypted),
+    dict(name='vsftpd with TLS: the server stops in the middle of 64 MiB', real='vsftpd',
+         options=dict(tls='server'), args=args('*', '/', '/e'),
+         tree={'Big.dat': BIG, 'later.dat': b'x'}, env=TRUST, during=cut_short,
+         out=run(CWD('/'), SEND('Big.dat'), NOT_SENT('Big.dat'), STOP), code=5,
+         check=quick_and_short),
+    dict(name='vsftpd with TLS: the server goes silent in the middle of 64 MiB', real='vsftpd',
+         options=dict(tls='server'), args=args('*', '/', '/e'),
+         tree={'Big.dat': BIG, 'later.dat': b'x'}, env=dict(TRUST, VARDEK_TIMEOUT='3'),
+         during=lambda server, root: cut_short(server, root, 'freeze'),
+         out=run(CWD('/'), SEND('Big.dat'), NOT_SENT('Big.dat'), STOP), code=5,
+         check=quick_and_short),
+]
+CASES += [dict(case, only='native') for case in TLS_CASES]

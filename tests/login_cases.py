@@ -19,6 +19,11 @@ STOP = 'Продолжение работы невозможно'
 AUTH = 'Производим авторизацию'
 NO_LOGIN = 'Авторизоваться на сервере "{H}" не удалось'
 START, END = 'Начинаем пересылку файлов', 'Пересылка файлов закончена'
+NO_TLS = 'Сервер "{H}" не поддерживает шифрование'
+TLS_FAILED = 'Не удалось установить шифрованное соединение с "{H}"'
+CERT_REFUSED = 'Сертификат сервера "{H}" не принят'
+NO_PASSWORD = 'Пароль "-" берется из переменной окружения VARDEK_PASSWORD, но она не задана'
+BAD_PIN = 'Переменная окружения VARDEK_TLS_PIN не содержит отпечаток SHA-256 сертификата'
 
 ARGS = ['{L}*.html', '{H}', LOGIN, PASSWORD, '/site']
 LOGIN_CMDS = ['USER ' + LOGIN, 'PASS ' + PASSWORD]
@@ -102,6 +107,18 @@ CASES = [
     dict(name='TAB, ESC and NUL inside a greeting and a 230', args=ARGS,
          script={'greeting': '220 Welcome\tto\x1b[1;32m FTP\x1b[0m\0', 'PASS': '230 Hi\tthere\0!'},
          out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    # A password out of sight: "-" takes it from VARDEK_PASSWORD.
+    dict(name='the password from VARDEK_PASSWORD', args=ARGS[:3] + ['-', '/site'],
+         env={'VARDEK_PASSWORD': PASSWORD}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
+    dict(name='"-" without VARDEK_PASSWORD', args=ARGS[:3] + ['-', '/site'],
+         env={'VARDEK_PASSWORD': ''}, out=[NO_PASSWORD], code=1,
+         check=lambda c, r: ['connected'] if r['server'].connections else []),
+    # "/e": encrypted or not at all; nothing goes out in the clear after a refusal.
+    dict(name='/e and a server that refuses AUTH TLS', args=ARGS + ['/e'],
+         out=[OPEN, NO_TLS, STOP], code=2, cmds=['AUTH TLS']),
+    dict(name='/e and a VARDEK_TLS_PIN that is no fingerprint', args=ARGS + ['/e'],
+         env={'VARDEK_TLS_PIN': 'AB:CD'}, out=[BAD_PIN], code=1,
+         check=lambda c, r: ['connected'] if r['server'].connections else []),
     dict(name='a reply line of 5000 bytes', args=ARGS,
          script={'USER': '331 ' + 'x' * 5000}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
 ]

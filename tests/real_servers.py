@@ -403,6 +403,21 @@ class RealServer:
             os.chown(self.root + path, 0, 0)
             os.chmod(self.root + path, 0o555)
 
+    def freeze(self):
+        """Stops the server and its sessions where they are, without closing anything: a server
+        that has gone silent."""
+        pending = [self.proc.pid]
+        while pending:
+            pid = pending.pop()
+            try:
+                with open('/proc/%d/task/%d/children' % (pid, pid)) as f:
+                    children = [int(child) for child in f.read().split()]
+            except OSError:
+                continue
+            for child in children:
+                os.kill(child, signal.SIGSTOP)
+            pending += children
+
     def stop(self):
         """Ends the server and its sessions at once, as a crash or a power cut would."""
         if self.proc is not None:

@@ -24,6 +24,8 @@ has ip || missing+=(iproute2)
 has clang++-14 || missing+=(clang-14)
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
 has openssl || missing+=(openssl)
+[ -e /usr/include/openssl/ssl.h ] || missing+=(libssl-dev)
+/usr/bin/python3 -c 'import OpenSSL' 2>/dev/null || missing+=(python3-openssl)
 [ -e /usr/share/i18n/SUPPORTED ] || missing+=(locales)
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"

@@ -35,7 +35,11 @@ bool RefuseClearText(RunState& run, const std::string& message) {
 
 // RFC 4217: AUTH TLS before the login.
 bool SecureControlConnection(RunState& run, const std::string& host) {
-  if (!Exchange(run, "AUTH TLS").IsPositive()) {
+  const std::string failed =
+      "Не удалось установить шифрованное соединение с \"" + run.ServerHost + "\"";
+  Reply reply = Exchange(run, "AUTH TLS");
+  if (!reply.complete) return RefuseClearText(run, failed);
+  if (!reply.IsPositive()) {
     return RefuseClearText(run, "Сервер \"" + run.ServerHost + "\" не поддерживает шифрование");
   }
   switch (run.ControlConnection->StartTls(TlsSettings{host, run.TlsPin})) {
@@ -44,8 +48,7 @@ bool SecureControlConnection(RunState& run, const std::string& host) {
     case TlsOutcome::kCertificateRefused:
       return RefuseClearText(run, "Сертификат сервера \"" + run.ServerHost + "\" не принят");
     default:
-      return RefuseClearText(
-          run, "Не удалось установить шифрованное соединение с \"" + run.ServerHost + "\"");
+      return RefuseClearText(run, failed);
   }
 }
 

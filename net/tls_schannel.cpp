@@ -1,20 +1,525 @@
-// TLS on Windows: SChannel. Not written yet: every handshake fails, so "/e" never falls back to
-// clear text.
+// TLS on Windows: SChannel over the socket that never blocks; every wait is the caller's. The
+// server's certificate is checked here, against the roots of the Windows store or the pin:
+// SChannel's own check is off, since under wine it accepts any certificate.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define SECURITY_WIN32
+// For SCH_CREDENTIALS, the only credentials with which SChannel offers TLS 1.3.
+#define SCHANNEL_USE_BLACKLISTS
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <bcrypt.h>
+#include <security.h>
+#include <subauth.h>
+#include <wincrypt.h>
+#include <schannel.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "net/tls.h"
 
-struct TlsSession::Impl {};
+namespace {
+
+constexpr unsigned long kContextRequests =
+    ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+    ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
+    ISC_REQ_MANUAL_CRED_VALIDATION;
+// No client certificate is ever offered (vsftpd asks for one and does without), and SChannel
+// leaves the server's certificate to this file.
+constexpr DWORD kCredentialFlags =
+    SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
+// Wine ignores the TLS parameters of SCH_CREDENTIALS and agrees to TLS 1.1 with a server that
+// offers no more: the protocol is checked again once the handshake is done.
+constexpr DWORD kBelowTls12 = SP_PROT_PCT1 | SP_PROT_SSL2 | SP_PROT_SSL3 | SP_PROT_TLS1_0 |
+                              SP_PROT_TLS1_1;
+// SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h, which this file has no other use for.
+constexpr DWORD kIgnoreNameMismatch = 0x00001000;
+// A handshake token that could not go out, a failure that SChannel has no status for.
+constexpr SECURITY_STATUS kNotSent = SEC_E_INTERNAL_ERROR;
+
+struct ContextBufferRelease {
+  void operator()(void* buffer) const { FreeContextBuffer(buffer); }
+};
+using ContextBuffer = std::unique_ptr<void, ContextBufferRelease>;
+
+struct CertificateRelease {
+  void operator()(const CERT_CONTEXT* certificate) const {
+    CertFreeCertificateContext(certificate);
+  }
+};
+using Certificate = std::unique_ptr<const CERT_CONTEXT, CertificateRelease>;
+
+struct ChainRelease {
+  void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
+};
+using Chain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainRelease>;
+
+struct LocalRelease {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The run's one credentials handle, held by every session of the run: real SChannel resumes a
+// session only under the credentials handle and the target name that made it.
+struct Credentials {
+  CredHandle handle{};
+  bool acquired = false;
+
+  ~Credentials() {
+    if (acquired) FreeCredentialsHandle(&handle);
+  }
+};
+
+bool AcquireWith(void* description, CredHandle* handle) {
+  TimeStamp expiry;
+  return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
+                                   SECPKG_CRED_OUTBOUND, nullptr, description, nullptr, nullptr,
+                                   handle, &expiry) == SEC_E_OK;
+}
+
+// TLS 1.2 and 1.3 where SChannel knows SCH_CREDENTIALS (Windows 10 1809 and later); elsewhere
+// TLS 1.2 through SCHANNEL_CRED, with which asking for TLS 1.3 fails.
+std::shared_ptr<Credentials> AcquireCredentials() {
+  auto credentials = std::make_shared<Credentials>();
+  TLS_PARAMETERS parameters{};
+  parameters.grbitDisabledProtocols =
+      ~static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
+  SCH_CREDENTIALS current{};
+  current.dwVersion = SCH_CREDENTIALS_VERSION;
+  current.dwFlags = kCredentialFlags;
+  current.cTlsParameters = 1;
+  current.pTlsParameters = &parameters;
+  SCHANNEL_CRED older{};
+  older.dwVersion = SCHANNEL_CRED_VERSION;
+  older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  older.dwFlags = kCredentialFlags;
+  credentials->acquired = AcquireWith(&current, &credentials->handle) ||
+                          AcquireWith(&older, &credentials->handle);
+  return credentials->acquired ? credentials : nullptr;
+}
+
+bool SendAll(SOCKET socket, const char* data, unsigned long length, const TlsWait& wait) {
+  while (length > 0) {
+    int sent = send(socket, data, static_cast<int>(std::min(length, 1UL << 30)), 0);
+    if (sent > 0) {
+      data += sent;
+      length -= static_cast<unsigned long>(sent);
+    } else if (sent != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK || !wait(true)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HasDigest(const CERT_CONTEXT& certificate, const std::string& pin) {
+  // CertGetCertificateContextProperty(CERT_SHA256_HASH_PROP_ID) fails under wine.
+  BYTE digest[32];
+  DWORD size = sizeof digest;
+  return CryptHashCertificate2(BCRYPT_SHA256_ALGORITHM, 0, nullptr, certificate.pbCertEncoded,
+                               certificate.cbCertEncoded, digest, &size) &&
+         size == pin.size() && std::memcmp(digest, pin.data(), size) == 0;
+}
+
+Chain BuildChain(const CERT_CONTEXT& certificate) {
+  LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof parameters;
+  parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+  parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+  parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+  const CERT_CHAIN_CONTEXT* chain = nullptr;
+  // The intermediate certificates that the server sent are in the certificate's own store.
+  if (!CertGetCertificateChain(nullptr, &certificate, nullptr, certificate.hCertStore,
+                               &parameters, 0, nullptr, &chain)) {
+    return nullptr;
+  }
+  return Chain(chain);
+}
+
+// name: null leaves the name to the caller.
+bool PassesSslPolicy(const CERT_CHAIN_CONTEXT* chain, const wchar_t* name) {
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.fdwChecks = name == nullptr ? kIgnoreNameMismatch : 0;
+  ssl.pwszServerName = const_cast<wchar_t*>(name);
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+         status.dwError == 0;
+}
+
+// The bytes of an IPv4 or IPv6 literal as an iPAddress subjectAltName holds them; empty for a
+// host name.
+std::string AddressBytes(const std::string& name) {
+  unsigned char bytes[16];
+  if (inet_pton(AF_INET, name.c_str(), bytes) == 1) {
+    return std::string(reinterpret_cast<char*>(bytes), 4);
+  }
+  if (inet_pton(AF_INET6, name.c_str(), bytes) == 1) {
+    return std::string(reinterpret_cast<char*>(bytes), 16);
+  }
+  return std::string();
+}
+
+// As OpenSSL does: an address must be among the iPAddress subjectAltNames; a common name
+// does not count.
+bool NamesAddress(const CERT_CONTEXT& certificate, const std::string& address) {
+  const CERT_INFO& info = *certificate.pCertInfo;
+  const CERT_EXTENSION* extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (extension == nullptr ||
+      !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                           &size)) {
+    return false;
+  }
+  std::unique_ptr<CERT_ALT_NAME_INFO, LocalRelease> owned(names);
+  const CERT_ALT_NAME_ENTRY* first = names->rgAltEntry;
+  return std::any_of(first, first + names->cAltEntry, [&address](const CERT_ALT_NAME_ENTRY& entry) {
+    return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+           std::string(reinterpret_cast<const char*>(entry.IPAddress.pbData),
+                       entry.IPAddress.cbData) == address;
+  });
+}
+
+std::wstring Widened(const std::string& text) {
+  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+  wide.pop_back();  // the terminator
+  return wide;
+}
+
+// Wine's SSL policy passes a chain that never reached a root (CERT_TRUST_IS_PARTIAL_CHAIN) and
+// matches no IP address: the chain's own status and the addresses are checked here.
+bool IsTrustedFor(const CERT_CONTEXT& certificate, const std::string& server_name) {
+  Chain chain = BuildChain(certificate);
+  if (!chain || chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) return false;
+  std::string address = AddressBytes(server_name);
+  if (!address.empty()) {
+    return PassesSslPolicy(chain.get(), nullptr) && NamesAddress(certificate, address);
+  }
+  std::wstring name = Widened(server_name);
+  return !name.empty() && PassesSslPolicy(chain.get(), name.c_str());
+}
+
+enum class Arrival { kBytes, kClosed, kTimedOut, kFailed };
+enum class Unwrapped { kRecord, kNeedMore, kClosed, kFailed };
+
+}  // namespace
+
+struct TlsSession::Impl {
+  std::shared_ptr<Credentials> credentials;
+  std::string target;  // the server's name, under which SChannel keeps the session
+  TlsSettings settings;
+  SOCKET socket = INVALID_SOCKET;
+  CtxtHandle context{};
+  bool has_context = false;
+  unsigned long requests = kContextRequests;
+  SecPkgContext_StreamSizes sizes{};
+  std::vector<char> record;    // one record for EncryptMessage: header, data, trailer
+  std::vector<char> received;  // not decrypted yet: part of a record, or records to come
+  std::vector<char> plain;     // decrypted, handed out from plain_at on
+  std::size_t plain_at = 0;
+  bool resumed = false;
+  bool peer_closed = false;
+  bool post_handshake_seen = false;  // a TLS 1.3 ticket, or a renegotiation
+
+  ~Impl() {
+    if (has_context) DeleteSecurityContext(&context);
+  }
+
+  TlsOutcome Establish(const TlsWait& wait);
+  bool Negotiate(const TlsWait& wait);
+  SECURITY_STATUS Step(const TlsWait& wait);
+  void KeepExtra(const SecBuffer& extra);
+  bool HasModernProtocol();
+  bool TakeStreamSizes();
+  bool AcceptsCertificate();
+  bool WasResumed();
+  bool SendRecord(const char* data, unsigned long length, const TlsWait& wait);
+  Arrival ReceiveMore(const TlsWait& wait);
+  Unwrapped DecryptNext(const TlsWait& wait);
+  bool Renegotiate(const TlsWait& wait);
+  int TakePlain(char* buffer, int size);
+  bool SendCloseNotify(const TlsWait& wait);
+  bool AwaitsTicket();
+};
+
+TlsOutcome TlsSession::Impl::Establish(const TlsWait& wait) {
+  if (!Negotiate(wait) || !HasModernProtocol() || !TakeStreamSizes()) return TlsOutcome::kFailed;
+  if (!AcceptsCertificate()) return TlsOutcome::kCertificateRefused;
+  resumed = WasResumed();
+  return TlsOutcome::kEstablished;
+}
+
+// InitializeSecurityContext until the handshake is done; also for what a server sends after
+// it, which DecryptMessage left in `received`, or for a new handshake that it asked for, which
+// starts with no input at all.
+bool TlsSession::Impl::Negotiate(const TlsWait& wait) {
+  bool input_needed = false;
+  for (;;) {
+    if (input_needed && ReceiveMore(wait) != Arrival::kBytes) return false;
+    switch (Step(wait)) {
+      case SEC_E_OK:
+        return true;
+      case SEC_I_CONTINUE_NEEDED:
+        input_needed = received.empty();
+        break;
+      case SEC_E_INCOMPLETE_MESSAGE:
+        input_needed = true;
+        break;
+      case SEC_I_INCOMPLETE_CREDENTIALS:
+        // The server asked for a client certificate: the same input again, going on without.
+        if (requests & ISC_REQ_USE_SUPPLIED_CREDS) return false;
+        requests |= ISC_REQ_USE_SUPPLIED_CREDS;
+        input_needed = false;
+        break;
+      default:
+        return false;
+    }
+  }
+}
+
+// One call on what has been received (nothing on the first); what it gives goes out at once,
+// and what it did not take stays in `received`.
+SECURITY_STATUS TlsSession::Impl::Step(const TlsWait& wait) {
+  SecBuffer in[2] = {{static_cast<unsigned long>(received.size()), SECBUFFER_TOKEN,
+                      received.data()},
+                     {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc input{SECBUFFER_VERSION, 2, in};
+  SecBuffer out[2] = {{0, SECBUFFER_TOKEN, nullptr}, {0, SECBUFFER_ALERT, nullptr}};
+  SecBufferDesc output{SECBUFFER_VERSION, 2, out};
+  unsigned long granted = 0;
+  SECURITY_STATUS status = InitializeSecurityContextA(
+      &credentials->handle, has_context ? &context : nullptr, const_cast<char*>(target.c_str()),
+      requests, 0, 0, has_context ? &input : nullptr, 0, &context, &output, &granted, nullptr);
+  has_context = has_context || !FAILED(status);
+  ContextBuffer token(out[0].pvBuffer);
+  ContextBuffer alert(out[1].pvBuffer);
+  // On a failure the token is the alert that tells the server why; it may fail to go out.
+  bool sent = token == nullptr ||
+              SendAll(socket, static_cast<const char*>(token.get()), out[0].cbBuffer, wait);
+  if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return status;
+  KeepExtra(in[1]);
+  return sent ? status : kNotSent;
+}
+
+// SChannel tells how many bytes at the end of its input it did not take; they are the start of
+// the next message.
+void TlsSession::Impl::KeepExtra(const SecBuffer& extra) {
+  if (extra.BufferType != SECBUFFER_EXTRA || extra.cbBuffer > received.size()) {
+    received.clear();
+    return;
+  }
+  received.erase(received.begin(), received.end() - extra.cbBuffer);
+}
+
+bool TlsSession::Impl::HasModernProtocol() {
+  SecPkgContext_ConnectionInfo info{};
+  return QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
+         (info.dwProtocol & kBelowTls12) == 0;
+}
+
+bool TlsSession::Impl::TakeStreamSizes() {
+  if (QueryContextAttributesA(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK) {
+    return false;
+  }
+  record.resize(sizes.cbHeader + sizes.cbMaximumMessage + sizes.cbTrailer);
+  return sizes.cbMaximumMessage > 0;
+}
+
+// On every connection, a resumed one too: a session whose certificate was refused may still be
+// in SChannel's cache.
+bool TlsSession::Impl::AcceptsCertificate() {
+  const CERT_CONTEXT* received_certificate = nullptr;
+  if (QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &received_certificate) !=
+          SEC_E_OK ||
+      received_certificate == nullptr) {
+    return false;
+  }
+  Certificate certificate(received_certificate);
+  if (!settings.pin.empty()) return HasDigest(*certificate, settings.pin);
+  return IsTrustedFor(*certificate, settings.server_name);
+}
+
+bool TlsSession::Impl::WasResumed() {
+  SecPkgContext_SessionInfo info{};
+  return QueryContextAttributesA(&context, SECPKG_ATTR_SESSION_INFO, &info) == SEC_E_OK &&
+         (info.dwFlags & SSL_SESSION_RECONNECT) != 0;
+}
+
+bool TlsSession::Impl::SendRecord(const char* data, unsigned long length, const TlsWait& wait) {
+  char* header = record.data();
+  char* body = header + sizes.cbHeader;
+  std::memcpy(body, data, length);
+  SecBuffer buffers[4] = {{sizes.cbHeader, SECBUFFER_STREAM_HEADER, header},
+                          {length, SECBUFFER_DATA, body},
+                          {sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, body + length},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc message{SECBUFFER_VERSION, 4, buffers};
+  if (EncryptMessage(&context, 0, &message, 0) != SEC_E_OK) return false;
+  return SendAll(socket, header,
+                 buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer, wait);
+}
+
+Arrival TlsSession::Impl::ReceiveMore(const TlsWait& wait) {
+  char chunk[16 * 1024];
+  for (;;) {
+    int got = recv(socket, chunk, sizeof chunk, 0);
+    if (got > 0) {
+      received.insert(received.end(), chunk, chunk + got);
+      return Arrival::kBytes;
+    }
+    if (got == 0) return Arrival::kClosed;
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return Arrival::kFailed;
+    if (!wait(false)) return Arrival::kTimedOut;
+  }
+}
+
+// Decrypts the first record of `received` in place, if it is all there.
+Unwrapped TlsSession::Impl::DecryptNext(const TlsWait& wait) {
+  if (received.empty()) return Unwrapped::kNeedMore;
+  SecBuffer buffers[4] = {{static_cast<unsigned long>(received.size()), SECBUFFER_DATA,
+                           received.data()},
+                          {0, SECBUFFER_EMPTY, nullptr},
+                          {0, SECBUFFER_EMPTY, nullptr},
+                          {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc message{SECBUFFER_VERSION, 4, buffers};
+  SECURITY_STATUS status = DecryptMessage(&context, &message, 0, nullptr);
+  if (status == SEC_E_INCOMPLETE_MESSAGE) return Unwrapped::kNeedMore;
+  if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
+    return status == SEC_I_CONTEXT_EXPIRED ? Unwrapped::kClosed : Unwrapped::kFailed;
+  }
+  SecBuffer extra{0, SECBUFFER_EMPTY, nullptr};
+  for (const SecBuffer& buffer : buffers) {
+    if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
+      const char* data = static_cast<const char*>(buffer.pvBuffer);
+      plain.insert(plain.end(), data, data + buffer.cbBuffer);
+    }
+    if (buffer.BufferType == SECBUFFER_EXTRA) extra = buffer;
+  }
+  KeepExtra(extra);
+  if (status == SEC_I_RENEGOTIATE && !Renegotiate(wait)) return Unwrapped::kFailed;
+  return Unwrapped::kRecord;
+}
+
+// TLS 1.3 tickets, or a TLS 1.2 server that asks for a new handshake: what the server sent is
+// in `received`, for InitializeSecurityContext; a new certificate passes the same check.
+bool TlsSession::Impl::Renegotiate(const TlsWait& wait) {
+  post_handshake_seen = true;
+  return Negotiate(wait) && TakeStreamSizes() && AcceptsCertificate();
+}
+
+int TlsSession::Impl::TakePlain(char* buffer, int size) {
+  std::size_t count = std::min(static_cast<std::size_t>(size), plain.size() - plain_at);
+  std::memcpy(buffer, plain.data() + plain_at, count);
+  plain_at += count;
+  if (plain_at == plain.size()) {
+    plain.clear();
+    plain_at = 0;
+  }
+  return static_cast<int>(count);
+}
+
+bool TlsSession::Impl::SendCloseNotify(const TlsWait& wait) {
+  DWORD type = SCHANNEL_SHUTDOWN;
+  SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
+  SecBufferDesc token{SECBUFFER_VERSION, 1, &control};
+  if (ApplyControlToken(&context, &token) != SEC_E_OK) return false;
+  SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+  SecBufferDesc output{SECBUFFER_VERSION, 1, &out};
+  unsigned long granted = 0;
+  SECURITY_STATUS status = InitializeSecurityContextA(
+      &credentials->handle, &context, const_cast<char*>(target.c_str()), requests, 0, 0, nullptr,
+      0, &context, &output, &granted, nullptr);
+  ContextBuffer alert(out.pvBuffer);
+  return !FAILED(status) && alert != nullptr &&
+         SendAll(socket, static_cast<const char*>(alert.get()), out.cbBuffer, wait);
+}
+
+// A connection that only sends never reads the TLS 1.3 tickets that its server sent after the
+// handshake, so SChannel never learns them and the next data connection could only offer one
+// taken already (vsftpd then answers 522).
+bool TlsSession::Impl::AwaitsTicket() {
+  SecPkgContext_ConnectionInfo info{};
+  return !post_handshake_seen &&
+         QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
+         (info.dwProtocol & SP_PROT_TLS1_3) != 0;
+}
 
 TlsSession::TlsSession(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 TlsSession::~TlsSession() = default;
 
-std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle, const TlsSettings&,
-                                                  const TlsSession*, const TlsWait&,
+std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
+                                                  const TlsSettings& settings,
+                                                  const TlsSession* resume, const TlsWait& wait,
                                                   TlsOutcome* outcome) {
   *outcome = TlsOutcome::kFailed;
-  return nullptr;
+  auto impl = std::make_unique<Impl>();
+  impl->credentials = resume != nullptr ? resume->impl_->credentials : AcquireCredentials();
+  if (!impl->credentials) return nullptr;
+  impl->target = resume != nullptr ? resume->impl_->target : settings.server_name;
+  impl->settings = settings;
+  impl->socket = static_cast<SOCKET>(handle);
+  *outcome = impl->Establish(wait);
+  if (*outcome != TlsOutcome::kEstablished) return nullptr;
+  return std::unique_ptr<TlsSession>(new TlsSession(std::move(impl)));
 }
 
-bool TlsSession::Send(const char*, int, const TlsWait&) { return false; }
-int TlsSession::Receive(char*, int, const TlsWait&) { return -1; }
-bool TlsSession::Close(const TlsWait&) { return false; }
-bool TlsSession::Resumed() const { return false; }
+bool TlsSession::Send(const char* data, int length, const TlsWait& wait) {
+  Impl& session = *impl_;
+  while (length > 0) {
+    unsigned long piece =
+        std::min(static_cast<unsigned long>(length), session.sizes.cbMaximumMessage);
+    if (!session.SendRecord(data, piece, wait)) return false;
+    data += piece;
+    length -= static_cast<int>(piece);
+  }
+  return true;
+}
+
+int TlsSession::Receive(char* buffer, int size, const TlsWait& wait) {
+  Impl& session = *impl_;
+  for (;;) {
+    if (session.plain_at < session.plain.size()) return session.TakePlain(buffer, size);
+    if (session.peer_closed) return 0;
+    Unwrapped unwrapped = session.DecryptNext(wait);
+    if (unwrapped == Unwrapped::kRecord) continue;
+    if (unwrapped == Unwrapped::kFailed) return -1;
+    if (unwrapped == Unwrapped::kClosed) {
+      session.peer_closed = true;
+      return 0;
+    }
+    Arrival arrival = session.ReceiveMore(wait);
+    if (arrival == Arrival::kTimedOut) return 0;
+    // A connection cut without close_notify, as OpenSSL reports it too.
+    if (arrival != Arrival::kBytes) return -1;
+  }
+}
+
+bool TlsSession::Close(const TlsWait& wait) {
+  Impl& session = *impl_;
+  if (!session.SendCloseNotify(wait)) return false;
+  if (!session.AwaitsTicket()) return true;
+  // The tickets come before anything else, and our end of sending brings about the server's
+  // close.
+  shutdown(session.socket, SD_SEND);
+  char ignored[512];
+  while (!session.post_handshake_seen && Receive(ignored, sizeof ignored, wait) > 0) {
+  }
+  return true;
+}
+
+bool TlsSession::Resumed() const { return impl_->resumed; }

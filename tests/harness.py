@@ -32,6 +32,8 @@ import pwd
 import select
 import shutil
 import socket
+import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -60,6 +62,7 @@ class Program:
         self.console_encoding = 'cp866' if self.wine else 'utf-8'
         self.encoding = 'cp1251' if self.wine else 'utf-8'
         self.sep = '\\' if self.wine else '/'
+        self.trusted = set()
 
     def env(self, extra=None):
         env = dict(os.environ, **(extra or {}))
@@ -73,6 +76,21 @@ class Program:
             if not os.path.exists(os.path.join(self.prefix, 'system.reg')):
                 subprocess.run(['wineboot', '-i'], env=self.env(), capture_output=True)
             subprocess.run(['wineserver', '-p'], env=self.env())
+
+    def trust(self, ca_file):
+        """Adds a CA certificate to the trusted roots of the wine prefix's Windows store, where
+        SChannel looks (a native run is told SSL_CERT_FILE instead)."""
+        if not self.wine or ca_file in self.trusted:
+            return
+        with open(ca_file) as f:
+            der = ssl.PEM_cert_to_DER_cert(f.read())
+        blob = struct.pack('<III', 0x20, 1, len(der)) + der  # a certificate property, in the form
+        key = ('HKCU\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\'
+               + hashlib.sha1(der).hexdigest().upper())
+        subprocess.run(['wine', 'reg', 'add', key, '/v', 'Blob', '/t', 'REG_BINARY', '/d',
+                        blob.hex(), '/f'], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        self.trusted.add(ca_file)
 
     def stop_wine(self):
         if self.wine:
@@ -194,11 +212,12 @@ def start_server(case, program, root):
                           case.get('port', 0), hooks, case.get('host', '127.0.0.1'))
 
 
-def fill_env(env):
-    """{CA} stands for the test CA's certificate file, {PIN:name} for the fingerprint of a test
-    certificate."""
+def fill_env(env, program):
+    """{CA} stands for the test CA's certificate file, which the program is made to trust, and
+    {PIN:name} for the fingerprint of a test certificate."""
     def value(text):
         if text == '{CA}':
+            program.trust(certificates().ca.cert)
             return certificates().ca.cert
         if text.startswith('{PIN:'):
             return getattr(certificates(), text[5:-1]).fingerprint
@@ -209,7 +228,7 @@ def fill_env(env):
 def run_program(program, step, host, local):
     """One run of the program for a case or one of its later steps."""
     args = [fill(a, program, host, local) for a in step.get('args', [])]
-    step = dict(step, env=fill_env(step.get('env')))
+    step = dict(step, env=fill_env(step.get('env'), program))
     if 'live' in step:
         out, code, seconds, early = program.run_live(args, step.get('env'), step['live'])
         return dict(out=out, code=code, seconds=seconds, early=early, rss=0, fds=0)

@@ -107,11 +107,15 @@ bool TSocket::Send(const char* data, int length) {
   return sent;
 }
 
+// The send comes first and the wait only when the kernel had no room: a wait before every send
+// would cost a system call for nothing in most of them.
 bool TSocket::SendPlain(const char* data, int length) {
   while (length > 0) {
-    if (!WaitWritable()) return false;
     int sent = sockets::SendOnce(Handle, data, length);
-    if (sent == sockets::kWouldBlock) continue;
+    if (sent == sockets::kWouldBlock) {
+      if (!WaitWritable()) return false;
+      continue;
+    }
     if (sent < 0) return false;
     data += sent;
     length -= sent;

@@ -21,6 +21,21 @@ void TSocket::Close() {
   Handle = sockets::kNoHandle;
 }
 
+// Sends all succeed once the kernel has the bytes, and a file of a few megabytes fits in its
+// buffers: a server that reset the connection in the middle would otherwise go unseen.
+bool TSocket::Finish() {
+  if (Handle == sockets::kNoHandle || SendFailed) return false;
+  if (TlsLayer && !TlsLayer->Close(Waiter())) return false;
+  TlsLayer.reset();
+  sockets::ShutdownSending(Handle);
+  TimedOut = false;
+  char ignored[512];
+  int got = 0;
+  while ((got = Receive(ignored, sizeof ignored)) > 0) {
+  }
+  return got == 0 && !TimedOut;
+}
+
 TlsWait TSocket::Waiter() {
   return [this](bool for_writing) { return for_writing ? WaitWritable() : WaitReadable(); };
 }

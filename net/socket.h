@@ -32,6 +32,11 @@ class TSocket {
   void Close();
   bool IsIPv6() const { return PeerAddress.family == 6; }
 
+  // Ends what was sent (close_notify under TLS, then the end of the stream) and waits, within
+  // ReadTimeout, for the peer to close in turn. False when it reset the connection instead, or
+  // did not close in time: what the kernel had taken may never have arrived.
+  bool Finish();
+
   // Starts TLS on the open connection (after AUTH TLS); the server's certificate is checked as
   // the settings say. Bytes already received in the clear are dropped, so that none can pass for
   // a reply that came under TLS.

@@ -46,6 +46,8 @@ int SendOnce(Handle handle, const char* data, int length);
 // One receive: the bytes, 0 for an orderly close, kWouldBlock when none were there, -1 on an
 // error.
 int ReceiveOnce(Handle handle, char* buffer, int size);
+// Ends the sending side: the peer reads the end of the stream.
+void ShutdownSending(Handle handle);
 // Shuts the socket down in both directions and closes it; results are not examined.
 void ShutdownAndClose(Handle handle);
 

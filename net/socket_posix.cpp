@@ -125,6 +125,8 @@ int ReceiveOnce(Handle handle, char* buffer, int size) {
   }
 }
 
+void ShutdownSending(Handle handle) { shutdown(static_cast<int>(handle), SHUT_WR); }
+
 void ShutdownAndClose(Handle handle) {
   shutdown(static_cast<int>(handle), SHUT_RDWR);
   close(static_cast<int>(handle));

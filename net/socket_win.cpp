@@ -108,8 +108,8 @@ int Wait(Handle handle, bool for_writing, int milliseconds) {
   FD_SET(static_cast<SOCKET>(handle), &ready);
   FD_SET(static_cast<SOCKET>(handle), &failed);
   timeval limit{milliseconds / 1000, milliseconds % 1000 * 1000};
-  return select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr, &failed,
-                &limit);
+  return select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr,
+                for_writing ? &failed : nullptr, &limit);
 }
 
 int SendOnce(Handle handle, const char* data, int length) {
@@ -123,6 +123,8 @@ int ReceiveOnce(Handle handle, char* buffer, int size) {
   if (got == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
   return got;
 }
+
+void ShutdownSending(Handle handle) { shutdown(static_cast<SOCKET>(handle), SD_SEND); }
 
 void ShutdownAndClose(Handle handle) {
   shutdown(static_cast<SOCKET>(handle), SD_BOTH);

@@ -172,7 +172,10 @@ void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& 
   if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
   bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get());
   file.Close();
-  run.DataConnection->Close();  // the end of the file for the server
+  // The end of the file for the server, and only once the server has closed its side does the
+  // file count as delivered.
+  copied = copied && run.DataConnection->Finish();
+  run.DataConnection->Close();
   // After a failed copy the file is not sent whatever the server says; and its reply, if it
   // ever comes, is not worth another time-out, since the walk ends here.
   if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) ReportFileNotSent(run, path);

@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 missing=()
 command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
+[ -e /usr/include/openssl/ssl.h ] || missing+=(libssl-dev)
 /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null || missing+=(python3-pyftpdlib)
 if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get update -qq

@@ -44,8 +44,6 @@ class TlsSession {
   // Sends close_notify, so that the peer can tell the end of the data from a cut. What the peer
   // sends afterwards may be read, and the socket may be shut for sending: it is to be closed.
   bool Close(const TlsWait& wait);
-  // Whether the handshake resumed an earlier session.
-  bool Resumed() const;
 
  private:
   struct Impl;

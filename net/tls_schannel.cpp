@@ -236,7 +236,6 @@ struct TlsSession::Impl {
   std::vector<char> received;  // not decrypted yet: part of a record, or records to come
   std::vector<char> plain;     // decrypted, handed out from plain_at on
   std::size_t plain_at = 0;
-  bool resumed = false;
   bool peer_closed = false;
   bool post_handshake_seen = false;  // a TLS 1.3 ticket, or a renegotiation
 
@@ -251,7 +250,6 @@ struct TlsSession::Impl {
   bool HasModernProtocol();
   bool TakeStreamSizes();
   bool AcceptsCertificate();
-  bool WasResumed();
   unsigned long Seal(const char* data, unsigned long length, std::size_t at);
   int SendRecords(const char* data, int length, const TlsWait& wait);
   Arrival ReceiveMore(const TlsWait& wait);
@@ -265,7 +263,6 @@ struct TlsSession::Impl {
 TlsOutcome TlsSession::Impl::Establish(const TlsWait& wait) {
   if (!Negotiate(wait) || !HasModernProtocol() || !TakeStreamSizes()) return TlsOutcome::kFailed;
   if (!AcceptsCertificate()) return TlsOutcome::kCertificateRefused;
-  resumed = WasResumed();
   return TlsOutcome::kEstablished;
 }
 
@@ -356,12 +353,6 @@ bool TlsSession::Impl::AcceptsCertificate() {
   Certificate certificate(received_certificate);
   if (!settings.pin.empty()) return HasDigest(*certificate, settings.pin);
   return IsTrustedFor(*certificate, settings.server_name);
-}
-
-bool TlsSession::Impl::WasResumed() {
-  SecPkgContext_SessionInfo info{};
-  return QueryContextAttributesA(&context, SECPKG_ATTR_SESSION_INFO, &info) == SEC_E_OK &&
-         (info.dwFlags & SSL_SESSION_RECONNECT) != 0;
 }
 
 // Encrypts one record into `sealed` at `at`; its size, or 0 when EncryptMessage failed.
@@ -542,4 +533,3 @@ bool TlsSession::Close(const TlsWait& wait) {
   return true;
 }
 
-bool TlsSession::Resumed() const { return impl_->resumed; }

@@ -47,7 +47,8 @@ bool TakePassword(RunState& run, const std::string& parameter) {
   if (parameter != "-") return true;
   run.UserPassword = Environment("VARDEK_PASSWORD");
   if (run.UserPassword.empty()) {
-    run.WriteMessage("Пароль \"-\" берется из переменной окружения VARDEK_PASSWORD, но она не задана");
+    run.WriteMessage(
+        "Пароль \"-\" берется из переменной окружения VARDEK_PASSWORD, но она не задана");
   } else if (HasLineBreak(run.UserPassword)) {
     run.WriteMessage("Пароль в переменной окружения VARDEK_PASSWORD содержит перевод строки");
   } else {

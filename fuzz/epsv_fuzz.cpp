@@ -13,9 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     CHECK(port >= 1 && port <= 65535);
     // The port written back into a reply of the usual form reads the same.
     int again = -1;
-    CHECK(ParseExtendedPassivePort("229 Entering Extended Passive Mode (|||" +
-                                       std::to_string(port) + "|)",
-                                   &again) &&
+    CHECK(ParseExtendedPassivePort(
+              "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)", &again) &&
           again == port);
   }
   return 0;

@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   }
   CHECK(MatchesMask(name, "*") && MatchesMask(name, name) && MatchesMask(FoldCase(name), name));
   const int order = CompareFoldedCase(name, mask);
-  CHECK((order < 0) == (FoldCase(name) < FoldCase(mask)) && (order == 0) == (FoldCase(name) == FoldCase(mask)));
+  CHECK((order < 0) == (FoldCase(name) < FoldCase(mask)) &&
+        (order == 0) == (FoldCase(name) == FoldCase(mask)));
   return 0;
 }

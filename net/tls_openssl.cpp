@@ -14,6 +14,7 @@
 
 namespace {
 
+// clang-format off
 #define VARDEK_OPENSSL_CALLS(X)                                                                    \
   X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                              \
   X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_ex_data)            \
@@ -23,6 +24,7 @@ namespace {
   X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)                   \
   X(SSL_shutdown) X(SSL_version) X(X509_VERIFY_PARAM_set1_ip_asc)                                  \
   X(X509_digest) X(EVP_sha256) X(ERR_clear_error)
+// clang-format on
 
 // The calls this file makes, found in libssl.so.3 and the libcrypto it brings.
 struct OpenSsl {
@@ -39,7 +41,7 @@ const OpenSsl* Library() {
     void* handle = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) return found;
     bool complete = true;
-#define VARDEK_FIND(name)                                                     \
+#define VARDEK_FIND(name)                                                    \
   found.name = reinterpret_cast<decltype(found.name)>(dlsym(handle, #name)); \
   complete = complete && found.name != nullptr;
     VARDEK_OPENSSL_CALLS(VARDEK_FIND)
@@ -71,7 +73,8 @@ int KeepLatestSession(SSL* ssl, SSL_SESSION* session) {
   auto* shared = static_cast<Shared*>(api.SSL_CTX_get_ex_data(api.SSL_get_SSL_CTX(ssl), 0));
   if (shared->latest != nullptr) api.SSL_SESSION_free(shared->latest);
   shared->latest = session;
-  *static_cast<bool*>(api.SSL_get_ex_data(ssl, 0)) = true;  // the ticket of this connection
+  // This connection has had its ticket.
+  *static_cast<bool*>(api.SSL_get_ex_data(ssl, 0)) = true;
   return 1;  // the reference is ours now
 }
 
@@ -225,4 +228,3 @@ bool TlsSession::Close(const TlsWait& wait) {
   }
   return true;
 }
-

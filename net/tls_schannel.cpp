@@ -532,4 +532,3 @@ bool TlsSession::Close(const TlsWait& wait) {
   }
   return true;
 }
-

@@ -66,7 +66,7 @@ CASES = [
          args=['{L}*', '127.0.0.1:{P}x', LOGIN, PASSWORD, '/'],
          out=[m.replace('{H}', '127.0.0.1:{P}x') for m in CANNOT_CONNECT], code=2, cmds=[]),
     dict(name='a connect that is never answered', args=ARGS, unanswered=True,
-         env={'VARDEK_TIMEOUT': '3'}, out=CANNOT_CONNECT, code=2, check=quick(12)),
+         env={'VARDEK_TIMEOUT': '3'}, out=CANNOT_CONNECT, code=2, check=quick(9)),
     dict(name='an IPv6 address in brackets, with a port', args=ARGS, host='::1', out=LOGGED_IN,
          code=0, cmds=LOGIN_CMDS),
     dict(name='closed before the greeting', args=ARGS, script={'greeting': 'CLOSE'},

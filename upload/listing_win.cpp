@@ -73,9 +73,9 @@ LocalDate TodayLocalDate() {
 }
 
 DirectoryId GetDirectoryId(const std::string& path) {
-  HANDLE handle = CreateFileW(LongPath(path).c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
   BY_HANDLE_FILE_INFORMATION info;
   DirectoryId id;

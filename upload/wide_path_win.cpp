@@ -44,8 +44,8 @@ bool ToAnsi(const std::wstring& name, std::string* text) {
   int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), length, nullptr, 0,
                                  nullptr, &used_default);
   text->resize(size);
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), length, &(*text)[0], size,
-                      nullptr, &used_default);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), length, &(*text)[0], size, nullptr,
+                      &used_default);
   // The way back must give the same name, whatever the flag does on this system.
   return !used_default && ToWide(*text) == name;
 }

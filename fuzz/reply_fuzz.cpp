@@ -51,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     std::size_t last = next < lines.size() ? LastLine(lines, next) : next;
     if (last == lines.size()) {  // the server closed before the reply was whole
       CHECK(!reply.complete && reply.last_line.empty() &&
-            reply.first_line == (next < lines.size() ? lines[next] : ""));
+            reply.first_line() == (next < lines.size() ? lines[next] : ""));
       break;
     }
-    CHECK(reply.complete && reply.first_line == lines[next] && reply.last_line == lines[last]);
+    CHECK(reply.complete && reply.first_line() == lines[next] && reply.last_line == lines[last]);
     CHECK(reply.lines.size() == std::min(last - next + 1, Reply::kKeptLines) &&
           reply.lines.back() == lines[next + reply.lines.size() - 1]);
     next = last + 1;

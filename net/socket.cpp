@@ -22,17 +22,23 @@ void TSocket::Close() {
 }
 
 // Sends all succeed once the kernel has the bytes, and a file of a few megabytes fits in its
-// buffers: a server that reset the connection in the middle would otherwise go unseen.
+// buffers: a server that reset the connection in the middle would otherwise go unseen. What the
+// peer sends up to its close is read through TLS where there is TLS: that takes in the TLS 1.3
+// tickets a server sends after the handshake, and the next data connection resumes the newest
+// (vsftpd takes each one once only).
 bool TSocket::Finish() {
   if (Handle == sockets::kNoHandle || SendFailed) return false;
-  if (TlsLayer && !TlsLayer->Close(Waiter())) return false;
-  TlsLayer.reset();
+  if (TlsLayer && !TlsLayer->Close(Waiter())) {
+    TlsLayer.reset();  // Close is not to wait for it once more
+    return false;
+  }
   sockets::ShutdownSending(Handle);
   TimedOut = false;
   char ignored[512];
   int got = 0;
   while ((got = Receive(ignored, sizeof ignored)) > 0) {
   }
+  TlsLayer.reset();  // close_notify is out
   return got == 0 && !TimedOut;
 }
 

@@ -10,37 +10,7 @@
 
 namespace sockets {
 
-namespace {
-
-int ToSockaddr(const Address& address, sockaddr_storage* storage) {
-  *storage = {};
-  if (address.family == 6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(storage);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(address.port);
-    std::memcpy(&in6->sin6_addr, address.bytes, 16);
-    return sizeof *in6;
-  }
-  auto* in = reinterpret_cast<sockaddr_in*>(storage);
-  in->sin_family = AF_INET;
-  in->sin_port = htons(address.port);
-  std::memcpy(&in->sin_addr, address.bytes, 4);
-  return sizeof *in;
-}
-
-bool FromSockaddr(const sockaddr* found, Address* address) {
-  if (found->sa_family == AF_INET6) {
-    address->family = 6;
-    std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in6*>(found)->sin6_addr, 16);
-    return true;
-  }
-  if (found->sa_family != AF_INET) return false;
-  address->family = 4;
-  std::memcpy(address->bytes, &reinterpret_cast<const sockaddr_in*>(found)->sin_addr, 4);
-  return true;
-}
-
-}  // namespace
+#include "net/socket_bsd.inc"
 
 void Startup() {
   WSADATA data;
@@ -48,29 +18,6 @@ void Startup() {
 }
 
 void Cleanup() { WSACleanup(); }
-
-Address DottedAddress(const std::string& text) {
-  Address address;
-  address.family = 4;
-  u_long value = inet_addr(text.c_str());
-  std::memcpy(address.bytes, &value, 4);
-  return address;
-}
-
-std::vector<Address> LookupHost(const std::string& name) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  std::vector<Address> addresses;
-  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
-  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    Address address;
-    if (FromSockaddr(at->ai_addr, &address)) addresses.push_back(address);
-  }
-  freeaddrinfo(found);
-  return addresses;
-}
 
 Handle OpenStream(int family) {
   SOCKET s = socket(family == 6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);

@@ -39,10 +39,10 @@ class TlsSession {
                                                TlsOutcome* outcome);
   // Sends every byte; false on an error or when a wait ran out.
   bool Send(const char* data, int length, const TlsWait& wait);
-  // Bytes received (> 0); 0 when the peer closed or a wait ran out; -1 on an error.
+  // Bytes received (> 0); 0 when the peer closed, with close_notify or without, or a wait ran
+  // out; -1 on an error, such as a reset. Reading goes on after Close.
   int Receive(char* buffer, int size, const TlsWait& wait);
-  // Sends close_notify, so that the peer can tell the end of the data from a cut. What the peer
-  // sends afterwards may be read, and the socket may be shut for sending: it is to be closed.
+  // Sends close_notify, so that the peer can tell the end of the data from a cut.
   bool Close(const TlsWait& wait);
 
  private:

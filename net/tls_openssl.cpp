@@ -8,7 +8,6 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <sys/socket.h>
 
 #include "net/tls.h"
 
@@ -19,10 +18,10 @@ namespace {
   X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                              \
   X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_ex_data)            \
   X(SSL_CTX_get_ex_data) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_verify) X(SSL_get0_param)  \
-  X(SSL_set1_host) X(SSL_ctrl) X(SSL_set_ex_data) X(SSL_get_ex_data) X(SSL_get_SSL_CTX)            \
+  X(SSL_set1_host) X(SSL_ctrl) X(SSL_CTX_set_options) X(SSL_get_SSL_CTX)                           \
   X(SSL_SESSION_free) X(SSL_SESSION_dup) X(SSL_set_session) X(SSL_connect) X(SSL_get_error)        \
   X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)                   \
-  X(SSL_shutdown) X(SSL_version) X(X509_VERIFY_PARAM_set1_ip_asc)                                  \
+  X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip_asc)                                                 \
   X(X509_digest) X(EVP_sha256) X(ERR_clear_error)
 // clang-format on
 
@@ -73,8 +72,6 @@ int KeepLatestSession(SSL* ssl, SSL_SESSION* session) {
   auto* shared = static_cast<Shared*>(api.SSL_CTX_get_ex_data(api.SSL_get_SSL_CTX(ssl), 0));
   if (shared->latest != nullptr) api.SSL_SESSION_free(shared->latest);
   shared->latest = session;
-  // This connection has had its ticket.
-  *static_cast<bool*>(api.SSL_get_ex_data(ssl, 0)) = true;
   return 1;  // the reference is ours now
 }
 
@@ -85,6 +82,9 @@ std::shared_ptr<Shared> NewShared(const OpenSsl& api) {
   api.SSL_CTX_set_ex_data(shared->context, 0, shared.get());
   api.SSL_CTX_ctrl(shared->context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
   api.SSL_CTX_set_default_verify_paths(shared->context);
+  // A peer that closes without close_notify has closed, as with plain FTP; a reset stays an
+  // error.
+  api.SSL_CTX_set_options(shared->context, SSL_OP_IGNORE_UNEXPECTED_EOF);
   api.SSL_CTX_ctrl(shared->context, SSL_CTRL_MODE,
                    SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
   api.SSL_CTX_ctrl(shared->context, SSL_CTRL_SET_SESS_CACHE_MODE,
@@ -137,8 +137,6 @@ int Retry(const OpenSsl& api, SSL* ssl, const TlsWait& wait, Call call) {
 struct TlsSession::Impl {
   std::shared_ptr<Shared> shared;
   SSL* ssl = nullptr;
-  int socket = -1;
-  bool ticket_seen = false;
 
   const OpenSsl& api() const { return shared->api; }
   ~Impl() {
@@ -161,11 +159,10 @@ std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
   impl->shared = resume != nullptr ? resume->impl_->shared : NewShared(api);
   if (impl->shared == nullptr) return nullptr;
   SSL* ssl = impl->ssl = api.SSL_new(impl->shared->context);
-  impl->socket = static_cast<int>(handle);
-  if (ssl == nullptr || api.SSL_set_fd(ssl, impl->socket) != 1 || !SetChecks(api, ssl, settings)) {
+  if (ssl == nullptr || api.SSL_set_fd(ssl, static_cast<int>(handle)) != 1 ||
+      !SetChecks(api, ssl, settings)) {
     return nullptr;
   }
-  api.SSL_set_ex_data(ssl, 0, &impl->ticket_seen);
   // A copy: OpenSSL takes a TLS 1.3 session that it resumed once for spent and would not offer it
   // again, while proftpd hands out no new ticket on a data connection and takes the control
   // connection's again and again.
@@ -215,16 +212,6 @@ bool TlsSession::Close(const TlsWait& wait) {
       return false;
     }
     result = api.SSL_shutdown(ssl);
-  }
-  // A connection that only sends never reads the TLS 1.3 tickets its server sent after the
-  // handshake, and the next data connection could only offer a ticket taken already (vsftpd then
-  // answers 522). They come before anything else, so they are read up to the server's close,
-  // which our own end of sending brings about.
-  if (api.SSL_version(ssl) < TLS1_3_VERSION || impl_->ticket_seen) return true;
-  shutdown(impl_->socket, SHUT_WR);
-  char ignored[512];
-  while (!impl_->ticket_seen &&
-         Retry(api, ssl, wait, [&] { return api.SSL_read(ssl, ignored, sizeof ignored); }) > 0) {
   }
   return true;
 }

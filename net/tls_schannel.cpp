@@ -237,7 +237,6 @@ struct TlsSession::Impl {
   std::vector<char> plain;     // decrypted, handed out from plain_at on
   std::size_t plain_at = 0;
   bool peer_closed = false;
-  bool post_handshake_seen = false;  // a TLS 1.3 ticket, or a renegotiation
 
   ~Impl() {
     if (has_context) DeleteSecurityContext(&context);
@@ -257,7 +256,6 @@ struct TlsSession::Impl {
   bool Renegotiate(const TlsWait& wait);
   int TakePlain(char* buffer, int size);
   bool SendCloseNotify(const TlsWait& wait);
-  bool AwaitsTicket();
 };
 
 TlsOutcome TlsSession::Impl::Establish(const TlsWait& wait) {
@@ -431,7 +429,6 @@ Unwrapped TlsSession::Impl::DecryptNext(const TlsWait& wait) {
 // TLS 1.3 tickets, or a TLS 1.2 server that asks for a new handshake: what the server sent is
 // in `received`, for InitializeSecurityContext; a new certificate passes the same check.
 bool TlsSession::Impl::Renegotiate(const TlsWait& wait) {
-  post_handshake_seen = true;
   return Negotiate(wait) && TakeStreamSizes() && AcceptsCertificate();
 }
 
@@ -460,16 +457,6 @@ bool TlsSession::Impl::SendCloseNotify(const TlsWait& wait) {
   ContextBuffer alert(out.pvBuffer);
   return !FAILED(status) && alert != nullptr &&
          SendAll(connection, static_cast<const char*>(alert.get()), out.cbBuffer, wait);
-}
-
-// A connection that only sends never reads the TLS 1.3 tickets that its server sent after the
-// handshake, so SChannel never learns them and the next data connection could only offer one
-// taken already (vsftpd then answers 522).
-bool TlsSession::Impl::AwaitsTicket() {
-  SecPkgContext_ConnectionInfo info{};
-  return !post_handshake_seen &&
-         QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
-         (info.dwProtocol & SP_PROT_TLS1_3) != 0;
 }
 
 TlsSession::TlsSession(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -514,21 +501,11 @@ int TlsSession::Receive(char* buffer, int size, const TlsWait& wait) {
       return 0;
     }
     Arrival arrival = session.ReceiveMore(wait);
-    if (arrival == Arrival::kTimedOut) return 0;
-    // A connection cut without close_notify, as OpenSSL reports it too.
+    // A peer that closes without close_notify has closed, as with plain FTP; a reset stays an
+    // error.
+    if (arrival == Arrival::kTimedOut || arrival == Arrival::kClosed) return 0;
     if (arrival != Arrival::kBytes) return -1;
   }
 }
 
-bool TlsSession::Close(const TlsWait& wait) {
-  Impl& session = *impl_;
-  if (!session.SendCloseNotify(wait)) return false;
-  if (!session.AwaitsTicket()) return true;
-  // The tickets come before anything else, and our end of sending brings about the server's
-  // close.
-  shutdown(session.connection, SD_SEND);
-  char ignored[512];
-  while (!session.post_handshake_seen && Receive(ignored, sizeof ignored, wait) > 0) {
-  }
-  return true;
-}
+bool TlsSession::Close(const TlsWait& wait) { return impl_->SendCloseNotify(wait); }

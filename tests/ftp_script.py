@@ -16,7 +16,7 @@ and answering; or "SLOW", a data connection with a small receive buffer, read in
 gives it); {q1}, {q2} and {q} for the port of a listener whose queue is full, which never
 answers a connection request.
 
-host is where it listens: 127.0.0.1, or ::1 for a client that must use EPSV. {p1} and {p2} stand for the port of the passive listener.
+host is where it listens: 127.0.0.1, or ::1 for a client that must use EPSV.
 
 hooks maps the same keys (and "DATA", for the moment the data connection is accepted) to
 functions of the server, called before the reply goes out.

@@ -96,14 +96,11 @@ class Certs:
 CA_CONF = ('[ca]\ndefault_ca = d\n[d]\ndatabase = index\nnew_certs_dir = .\nserial = serial\n'
            'default_md = sha256\npolicy = p\nunique_subject = no\n[p]\ncommonName = supplied\n')
 LOCAL_NAMES = 'subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost'
-_certs = {}
 
 
 def make_certs(directory):
-    """Test certificates in directory, made once per process (about a second)."""
+    """Test certificates in directory (about a second)."""
     directory = os.path.abspath(directory)
-    if directory in _certs:
-        return _certs[directory]
     os.makedirs(directory, exist_ok=True)
     work = tempfile.mkdtemp(dir=directory)  # openssl ca's database and copies
     run = lambda *cmd: sh('openssl', *cmd, cwd=work)
@@ -139,7 +136,6 @@ def make_certs(directory):
         cert.fingerprint = run('x509', '-noout', '-fingerprint', '-sha256', '-in',
                                cert.cert).strip().partition('=')[2]
     shutil.rmtree(work)
-    _certs[directory] = certs
     return certs
 
 
@@ -453,47 +449,3 @@ class RealServer:
 def start_real_server(kind, dirs, login, password, encoding='utf-8', **options):
     return RealServer(kind, dirs, login, password, encoding, **options)
 
-
-def self_check():
-    """Every kind, and each option once, through Python's ftplib: python3 real_servers.py."""
-    import ftplib
-    import io
-    import ssl
-    from harness import LOGIN, PASSWORD
-
-    class FTPS(ftplib.FTP_TLS):  # data connections resume the control connection's session
-        def ntransfercmd(self, cmd, rest=None):
-            conn, size = ftplib.FTP.ntransfercmd(self, cmd, rest)
-            return self.context.wrap_socket(conn, server_hostname=self.host,
-                                            session=self.sock.session), size
-    directory = tempfile.mkdtemp(prefix='vardek-certs-')
-    certs = make_certs(directory)
-    runs = ([(kind, {}) for kind in KINDS] + [(kind, dict(tls=certs.server, tls_version=v))
-                                              for kind in TLS for v in ('1.2', '1.3')]
-            + [(kind, dict(ipv6=True)) for kind in OPTIONS['ipv6']]
-            + [('vsftpd', dict(tls=certs.server, ssl_reuse=False, chroot=False, banner='a\tb')),
-               ('proftpd', dict(tls=certs.server, ssl_reuse=False, max_store='1 Mb'))])
-    for kind, options in runs:
-        started = time.monotonic()
-        server = start_real_server(kind, ('/',), LOGIN, PASSWORD, **options)
-        took = time.monotonic() - started
-        try:
-            ftp = (FTPS(context=ssl.create_default_context(cafile=certs.ca.cert))
-                   if server.tls else ftplib.FTP())
-            ftp.connect(server.host, server.port, timeout=10)
-            ftp.login(LOGIN, PASSWORD)
-            if server.tls:
-                ftp.prot_p()
-            for name in ('a', 'b'):
-                ftp.storbinary('STOR ' + name, io.BytesIO(name.encode()))
-            ftp.quit()
-        finally:
-            server.close()
-        shown = {k: getattr(v, 'name', v) for k, v in options.items()}
-        print('%-4s %-9s %.2f s %s' % ('ok' if server.files == {'/a': b'a', '/b': b'b'} else
-                                       'FAIL', kind, took, shown))
-    shutil.rmtree(directory)
-
-
-if __name__ == '__main__':
-    self_check()

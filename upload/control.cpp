@@ -18,11 +18,10 @@ Reply ReadReply(TSocket& connection) { return ReadReplyBy(connection, connection
 
 Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline) {
   Reply reply;
-  reply.first_line = connection.ReadLineBy(deadline);
-  reply.last_line = reply.first_line;
-  reply.lines.push_back(reply.first_line);
-  if (StartsMultiLineReply(reply.first_line)) {
-    const std::string end = reply.first_line.substr(0, 3) + " ";
+  reply.lines.front() = connection.ReadLineBy(deadline);
+  reply.last_line = reply.first_line();
+  if (StartsMultiLineReply(reply.first_line())) {
+    const std::string end = reply.first_line().substr(0, 3) + " ";
     do {
       reply.last_line = connection.ReadLineBy(deadline);
       if (reply.lines.size() < Reply::kKeptLines) reply.lines.push_back(reply.last_line);
@@ -52,7 +51,11 @@ void ReportFailure(RunState& run, std::initializer_list<std::string> messages, E
   run.ExitStatus = code;
 }
 
-void ReportFileNotSent(RunState& run, const std::string& local_path) {
+void ReportNotSent(RunState& run, const std::string& local_path) {
   ReportFailure(run, {"Не удалось отправить файл \"" + local_path + "\""}, kExitTransfer);
+}
+
+void ReportFileNotSent(RunState& run, const std::string& local_path) {
+  ReportNotSent(run, local_path);
   run.TransferAborted = true;
 }

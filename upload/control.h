@@ -13,15 +13,15 @@
 struct Reply {
   static constexpr std::size_t kKeptLines = 64;
 
-  std::string first_line;
+  // The first kKeptLines lines, at least one, for the replies whose text is read (227, 229, 257);
+  // an endless reply must not fill the memory.
+  std::vector<std::string> lines = std::vector<std::string>(1);
   std::string last_line;
-  // The first kKeptLines lines, for the replies whose text is read (227, 229, 257); an endless
-  // reply must not fill the memory.
-  std::vector<std::string> lines;
   // False when the connection closed, failed or went silent before the reply was whole.
   bool complete = false;
 
-  bool IsPositive() const { return complete && !first_line.empty() && first_line[0] == '2'; }
+  const std::string& first_line() const { return lines.front(); }
+  bool IsPositive() const { return complete && first_line().compare(0, 1, "2") == 0; }
 };
 
 // Within one time-out; a reply cut short leaves the connection closed.
@@ -35,7 +35,9 @@ bool HasLineBreak(const std::string& text);
 
 // Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus.
 void ReportFailure(RunState& run, std::initializer_list<std::string> messages, ExitCode code);
-// Reports a file (or a directory's files) as not sent, and stops the walk.
+// Reports a file (or a directory's files) as not sent; the walk goes on.
+void ReportNotSent(RunState& run, const std::string& local_path);
+// The same, and the walk stops.
 void ReportFileNotSent(RunState& run, const std::string& local_path);
 
 #endif  // VARDEK_UPLOAD_CONTROL_H_

@@ -24,7 +24,7 @@ TEST(ReadReply, ReadsMultiLineRepliesWhole) {
     std::vector<std::string> got;
     for (;;) {
       Reply reply = ReadReply(socket);
-      got.push_back(reply.complete ? reply.first_line : "!");
+      got.push_back(reply.complete ? reply.first_line() : "!");
       if (!reply.complete) break;
     }
     EXPECT_EQ(got, c.first_lines) << c.bytes;

@@ -70,7 +70,7 @@ std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
   if (RemotePath.compare(0, 1, "/") == 0) return RemotePath;
   std::string home;
   Reply reply = Exchange(run, "PWD");
-  if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line, &home)) return RemotePath;
+  if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line(), &home)) return RemotePath;
   return JoinRemotePath(home, RemotePath);
 }
 

@@ -34,13 +34,13 @@ bool ParseDigits(const std::string& digits, int base, std::uint64_t limit, std::
 // A refused STOR gets no data and no completion reply; nor does one whose reply never came
 // whole, since the server may not be taking the file.
 bool IsRefusal(const Reply& reply) {
-  return !reply.complete || reply.first_line[0] == '4' || reply.first_line[0] == '5';
+  return !reply.complete || reply.first_line()[0] == '4' || reply.first_line()[0] == '5';
 }
 
-// Copies the file in reads of up to kReadUnit bytes, each sent at once. False when a read or a send
-// failed, so that a file that reached the server only in part is never taken as sent; also when
-// the file ended short of its size at opening: cut while it was read, it arrived as neither its
-// old nor its new self. A file that grows is sent up to its new end.
+// Copies the file in reads of up to kReadUnit bytes, each sent at once. False when a read or a
+// send failed, so that a file that reached the server only in part is never taken as sent; also
+// when the file ended short of its size at opening: cut while it was read, it arrived as neither
+// its old nor its new self. A file that grows is sent up to its new end.
 bool CopyToData(LocalFile& file, TSocket& data, char* buffer) {
   std::int64_t copied = 0;
   for (;;) {
@@ -58,7 +58,7 @@ const std::string& PassiveLine(const Reply& reply) {
     std::size_t open = line.find('(');
     if (open != std::string::npos && line.find(')', open) != std::string::npos) return line;
   }
-  return reply.first_line;
+  return reply.first_line();
 }
 
 void AbortTransfer(RunState& run, const std::string& message, ExitCode code) {

@@ -26,18 +26,13 @@ bool EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
   return false;
 }
 
-// A file or directory the run cannot use: reported as not sent, and the walk goes on.
-void ReportSkipped(RunState& run, const std::string& local_path) {
-  ReportFailure(run, {"Не удалось отправить файл \"" + local_path + "\""}, kExitTransfer);
-}
-
 // Files the run cannot use are reported in their place; the others go on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
                bool entered) {
   for (const ListingEntry& entry : entries) {
     if (run.TransferAborted) return;
     if (entry.is_directory) continue;
-    if (IsUnusable(run, entry)) ReportSkipped(run, dir.LocalDir + entry.name);
+    if (IsUnusable(run, entry)) ReportNotSent(run, dir.LocalDir + entry.name);
     // A file must not land in whatever remote directory was entered last.
     if (entered && IsEligibleFile(run, entry)) UploadFile(run, dir.LocalDir, entry);
   }
@@ -52,7 +47,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
     if (!entry.is_directory) continue;
     const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
     if (entry.unnamed) {
-      ReportSkipped(run, subdir);
+      ReportNotSent(run, subdir);
       continue;
     }
     if (!chain.Enter(subdir)) continue;

@@ -1,6 +1,8 @@
 // Command-line splitting and parameter parsing.
 #include "driver/command_line.h"
 
+#include <algorithm>
+
 #include "upload/control.h"
 
 namespace {
@@ -19,13 +21,21 @@ std::size_t SkipToParameter(const std::string& text, std::size_t at) {
   }
 }
 
+// A switch counts by its first two characters, in any case.
+std::string SwitchOf(const std::string& parameter) {
+  std::string prefix = parameter.substr(0, 2);
+  for (char& c : prefix) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return prefix;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(const std::string& text) {
   std::vector<std::string> parameters;
-  std::size_t at = 0;
-  for (;;) {
-    at = SkipToParameter(text, at);
+  std::size_t at = SkipToParameter(text, 0);
+  while (at < text.size() && text[at] != '\0') {
     std::string parameter;
     while (at < text.size() && text[at] != '\0' && !IsSeparator(text[at])) {
       if (text[at] != '"') {
@@ -35,33 +45,55 @@ std::vector<std::string> SplitCommandLine(const std::string& text) {
       for (++at; at < text.size() && text[at] != '"'; ++at) parameter.push_back(text[at]);
       if (at < text.size()) ++at;
     }
-    if (parameter.empty()) return parameters;
     parameters.push_back(parameter);
+    at = SkipToParameter(text, at);
   }
+  return parameters;
 }
 
-bool ParseCommandLine(const std::vector<std::string>& parameters, CommandLine* result) {
+CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Options* options) {
   std::size_t count = 0;
   while (count < parameters.size() && !parameters[count].empty()) ++count;
-  if (count < 5) return false;
+  if (count < 5) return CommandLineFault::kUsage;
   for (std::size_t i = 0; i < count; ++i) {
-    if (HasLineBreak(parameters[i])) return false;
+    if (HasLineBreak(parameters[i])) return CommandLineFault::kUsage;
   }
-  *result = CommandLine();
-  result->LocalMask = parameters[0];
-  result->ServerHost = parameters[1];
-  result->UserLogin = parameters[2];
-  result->UserPassword = parameters[3];
-  result->RemotePath = parameters[4];
+  // Only "/e" carries a promise that a misplaced switch would break in silence; the others keep
+  // their places ("/s" in fifth place is the remote path "/s").
+  for (std::size_t i = 0; i < 5; ++i) {
+    if (parameters[i] == "/e" || parameters[i] == "/E") return CommandLineFault::kEncryptInPlace;
+  }
+  for (std::size_t i = count; i < parameters.size(); ++i) {
+    if (SwitchOf(parameters[i]) == "/e") return CommandLineFault::kEncryptAfterEmpty;
+  }
+  Options read;
+  read.LocalMask = parameters[0];
+  read.ServerHost = parameters[1];
+  read.UserLogin = parameters[2];
+  read.UserPassword = parameters[3];
+  read.RemotePath = parameters[4];
   for (std::size_t i = 5; i < count; ++i) {
-    std::string prefix = parameters[i].substr(0, 2);
-    for (char& c : prefix) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (prefix == "/t") result->TodayOnly = true;
-    if (prefix == "/s") result->Recurse = true;
-    if (prefix == "/c") result->CreateDirs = true;
-    if (prefix == "/e") result->Encrypt = true;
+    const std::string name = SwitchOf(parameters[i]);
+    if (name == "/t") read.TodayOnly = true;
+    if (name == "/s") read.Recurse = true;
+    if (name == "/c") read.CreateDirs = true;
+    if (name == "/e") read.Encrypt = true;
   }
+  *options = read;
+  return CommandLineFault::kNone;
+}
+
+bool ParseSeconds(const std::string& text, int* seconds) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  const std::size_t end = text.find_last_not_of(" \t") + 1;
+  const std::string digits = text.substr(first, end - first);
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  // Beyond this a wait is no bound at all, and its milliseconds would overflow.
+  constexpr long long kLongest = 1000000;
+  long long value = 0;
+  for (char c : digits) value = std::min(value * 10 + (c - '0'), kLongest);
+  if (value < 1) return false;
+  *seconds = static_cast<int>(value);
   return true;
 }

@@ -6,25 +6,30 @@
 #include <string>
 #include <vector>
 
-struct CommandLine {
-  std::string LocalMask;
-  std::string ServerHost;
-  std::string UserLogin;
-  std::string UserPassword;
-  std::string RemotePath;
-  bool TodayOnly = false;
-  bool Recurse = false;
-  bool CreateDirs = false;
-  bool Encrypt = false;  // "/e": explicit FTPS, or no run at all
-};
+#include "upload/options.h"
 
 // Splits command-line text the way the Windows console runtime does, the program name being the
-// first result. Splitting ends at the first parameter that comes out empty.
+// first result. A parameter may come out empty; the count of parameters ends there.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
-// Reads five positional parameters and any switches after them. Counting stops at the first
-// empty parameter. False when the command line is not valid: fewer than five parameters, or a
-// parameter with a CR or LF byte, which would smuggle its own commands to the server.
-bool ParseCommandLine(const std::vector<std::string>& parameters, CommandLine* result);
+// Why a command line is not run.
+enum class CommandLineFault {
+  kNone,
+  // Fewer than five parameters before the first empty one, or a parameter with a CR or LF
+  // byte, which would smuggle its own commands to the server.
+  kUsage,
+  // "/e" as one of the five parameters: the run would go in the clear with a remote path "/e".
+  kEncryptInPlace,
+  // "/e" after an empty parameter, where the count has ended: it would be lost.
+  kEncryptAfterEmpty,
+};
+
+// Reads five positional parameters and any switches after them into the options. Counting stops
+// at the first empty parameter.
+CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Options* options);
+
+// A whole number of seconds from 1 up, blanks around it allowed (a "set" line of a batch file
+// easily ends in one); a larger number than a wait can hold counts as the longest wait.
+bool ParseSeconds(const std::string& text, int* seconds);
 
 #endif  // VARDEK_DRIVER_COMMAND_LINE_H_

@@ -20,30 +20,73 @@ TEST(SplitCommandLine, FollowsTheConsoleRuntimeRules) {
       {"vardek mask host root \"\" /pub /s", {"vardek", "mask", "host", "root", "/pub", "/s"}},
       {"vardek \"\"\"\"x", {"vardek", "x"}},
       {"vardek a\"\"b", {"vardek", "ab"}},
-      // A parameter that comes out empty ends the count.
-      {"vardek \"\"\"", {"vardek"}},
+      // A parameter may come out empty; counting ends there, splitting does not.
+      {"vardek \"\"\"", {"vardek", ""}},
+      {"vardek a x\"\" \"\"\" /e", {"vardek", "a", "x", " /e"}},
       {"vardek \"\"\" a", {"vardek", " a"}},
       {"vardek \xC0\xFF \xE9", {"vardek", "\xC0\xFF", "\xE9"}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.text), c.parameters) << c.text;
 }
 
+CommandLineFault Parse(const Strings& parameters, Options* options) {
+  return ParseCommandLine(parameters, options);
+}
+
 TEST(ParseCommandLine, NeedsFiveNonEmptyParameters) {
-  CommandLine line;
-  EXPECT_FALSE(ParseCommandLine({}, &line));
-  EXPECT_FALSE(ParseCommandLine({"a", "b", "c", "d"}, &line));
-  EXPECT_FALSE(ParseCommandLine({"a", "b", "c", "", "e", "/s"}, &line));
-  ASSERT_TRUE(ParseCommandLine({"m", "h", "u", "p", "/s"}, &line));
+  Options line;
+  EXPECT_EQ(Parse({}, &line), CommandLineFault::kUsage);
+  EXPECT_EQ(Parse({"a", "b", "c", "d"}, &line), CommandLineFault::kUsage);
+  EXPECT_EQ(Parse({"a", "b", "c", "", "e", "/s"}, &line), CommandLineFault::kUsage);
+  ASSERT_EQ(Parse({"m", "h", "u", "p", "/s"}, &line), CommandLineFault::kNone);
   EXPECT_EQ(line.LocalMask + line.ServerHost + line.UserLogin + line.UserPassword, "mhup");
   EXPECT_EQ(line.RemotePath, "/s");  // a switch among the first five is a positional parameter
   EXPECT_FALSE(line.Recurse || line.TodayOnly || line.CreateDirs);
 }
 
 TEST(ParseCommandLine, RefusesLineBreaksThatWouldBecomeCommands) {
-  CommandLine line;
-  EXPECT_FALSE(ParseCommandLine({"m", "h", "u\r\nDELE x", "p", "/r"}, &line));
-  EXPECT_FALSE(ParseCommandLine({"m", "h", "u", "p\n", "/r"}, &line));
-  EXPECT_FALSE(ParseCommandLine({"m", "h", "u", "p", "/r\r"}, &line));
+  Options line;
+  EXPECT_EQ(Parse({"m", "h", "u\r\nDELE x", "p", "/r"}, &line), CommandLineFault::kUsage);
+  EXPECT_EQ(Parse({"m", "h", "u", "p\n", "/r"}, &line), CommandLineFault::kUsage);
+  EXPECT_EQ(Parse({"m", "h", "u", "p", "/r\r"}, &line), CommandLineFault::kUsage);
+}
+
+// "/e" promises a run in TLS or none: a command line that would lose it is refused.
+TEST(ParseCommandLine, NeverLosesEncrypt) {
+  const struct {
+    Strings parameters;
+    CommandLineFault fault;
+  } cases[] = {
+      {{"m", "h", "u", "p", "/e"}, CommandLineFault::kEncryptInPlace},
+      {{"m", "h", "u", "p", "/E", "/s"}, CommandLineFault::kEncryptInPlace},
+      {{"m", "h", "/e", "p", "/r"}, CommandLineFault::kEncryptInPlace},
+      {{"m", "h", "u", "p", "/", "", "/e"}, CommandLineFault::kEncryptAfterEmpty},
+      {{"m", "h", "u", "p", "/", "/s", "", "x", "/Encrypt"}, CommandLineFault::kEncryptAfterEmpty},
+      {{"m", "h", "u", "p", "/e/"}, CommandLineFault::kNone},  // a directory named /e
+      {{"m", "h", "u", "p", "/encrypted"}, CommandLineFault::kNone},
+      {{"m", "h", "u", "p", "/", "", "/s"}, CommandLineFault::kNone},
+      {{"m", "h", "u", "", "/", "/e"}, CommandLineFault::kUsage},
+  };
+  for (const auto& c : cases) {
+    Options line;
+    EXPECT_EQ(Parse(c.parameters, &line), c.fault) << ::testing::PrintToString(c.parameters);
+  }
+}
+
+TEST(ParseSeconds, TakesAWholeNumberWithBlanksAround) {
+  const struct {
+    const char* text;
+    int seconds;  // 0: refused
+  } cases[] = {
+      {"3", 3},  {"3 ", 3},   {" \t3\t ", 3}, {"0", 0},    {"", 0},        {" ", 0},
+      {"3s", 0}, {"-3", 0},   {"+3", 0},      {"3.5", 0},  {"3 4", 0},     {"0x10", 0},
+      {"007", 7}, {"86400", 86400}, {"99999999999999999999", 1000000},
+  };
+  for (const auto& c : cases) {
+    int seconds = 0;
+    EXPECT_EQ(ParseSeconds(c.text, &seconds), c.seconds != 0) << c.text;
+    EXPECT_EQ(seconds, c.seconds) << c.text;
+  }
 }
 
 TEST(ParseCommandLine, ReadsSwitchesByTheirFirstTwoCharacters) {
@@ -65,8 +108,8 @@ TEST(ParseCommandLine, ReadsSwitchesByTheirFirstTwoCharacters) {
   for (const auto& c : cases) {
     Strings parameters = {"m", "h", "u", "p", "/r"};
     parameters.insert(parameters.end(), c.switches.begin(), c.switches.end());
-    CommandLine line;
-    ASSERT_TRUE(ParseCommandLine(parameters, &line));
+    Options line;
+    ASSERT_EQ(Parse(parameters, &line), CommandLineFault::kNone);
     EXPECT_EQ(line.TodayOnly, c.today) << ::testing::PrintToString(c.switches);
     EXPECT_EQ(line.Recurse, c.recurse) << ::testing::PrintToString(c.switches);
     EXPECT_EQ(line.CreateDirs, c.create) << ::testing::PrintToString(c.switches);

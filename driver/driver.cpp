@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
+#include "net/address.h"
 #include "net/tls.h"
 #include "upload/control.h"
 #include "upload/run_upload.h"
@@ -24,33 +25,41 @@ const char kUsageText[] =
 
 namespace {
 
-// VARDEK_TIMEOUT (seconds) shortens both waits of a connection, for tests and impatient scripts.
-void ApplyTimeoutOverride(TSocket& connection) {
-  const char* value = std::getenv("VARDEK_TIMEOUT");
-  if (value == nullptr || *value == '\0') return;
-  char* end = nullptr;
-  long seconds = std::strtol(value, &end, 10);
-  if (*end != '\0' || seconds < 1 || seconds > 86400) return;
-  connection.ReadTimeout = static_cast<int>(seconds);
-  connection.WriteTimeout = static_cast<int>(seconds);
-}
-
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : value;
 }
 
+// The one line that tells why a command line is refused, where the usage text would not.
+const char* FaultMessage(CommandLineFault fault) {
+  switch (fault) {
+    case CommandLineFault::kEncryptInPlace:
+      return "Ключ \"/e\" указан вместо одного из пяти параметров";
+    case CommandLineFault::kEncryptAfterEmpty:
+      return "Ключ \"/e\" указан после пустого параметра";
+    default:
+      return kUsageText;
+  }
+}
+
+bool TakeServer(Console& console, Options& options) {
+  std::string host;
+  SplitHostPort(options.ServerHost, &host, &options.ServerPort);
+  if (ParseHost(host, &options.ServerAddress)) return true;
+  console.WriteMessage("Неверно записан адрес сервера \"" + options.ServerHost + "\"");
+  return false;
+}
+
 // A password of "-" comes from VARDEK_PASSWORD, out of sight of process lists and task
 // definitions.
-bool TakePassword(RunState& run, const std::string& parameter) {
-  run.UserPassword = parameter;
-  if (parameter != "-") return true;
-  run.UserPassword = Environment("VARDEK_PASSWORD");
-  if (run.UserPassword.empty()) {
-    run.WriteMessage(
+bool TakePassword(Console& console, Options& options) {
+  if (options.UserPassword != "-") return true;
+  options.UserPassword = Environment("VARDEK_PASSWORD");
+  if (options.UserPassword.empty()) {
+    console.WriteMessage(
         "Пароль \"-\" берется из переменной окружения VARDEK_PASSWORD, но она не задана");
-  } else if (HasLineBreak(run.UserPassword)) {
-    run.WriteMessage("Пароль в переменной окружения VARDEK_PASSWORD содержит перевод строки");
+  } else if (HasLineBreak(options.UserPassword)) {
+    console.WriteMessage("Пароль в переменной окружения VARDEK_PASSWORD содержит перевод строки");
   } else {
     return true;
   }
@@ -58,39 +67,57 @@ bool TakePassword(RunState& run, const std::string& parameter) {
 }
 
 // VARDEK_TLS_PIN names the one certificate accepted, for a server whose certificate no
-// authority signed; a value that is no fingerprint must not quietly mean "none".
-bool TakePin(RunState& run) {
+// authority signed; a value that is no fingerprint must not quietly mean "none", and a pin
+// without "/e" must not quietly mean a run in the clear.
+bool TakePin(Console& console, Options& options) {
   const std::string pin = Environment("VARDEK_TLS_PIN");
-  if (!run.Encrypt || pin.empty() || ParseFingerprint(pin, &run.TlsPin)) return true;
-  run.WriteMessage("Переменная окружения VARDEK_TLS_PIN не содержит отпечаток SHA-256 сертификата");
+  if (pin.empty()) return true;
+  if (!options.Encrypt) {
+    console.WriteMessage("Переменная окружения VARDEK_TLS_PIN задана, но ключ \"/e\" не указан");
+  } else if (!ParseFingerprint(pin, &options.TlsPin)) {
+    console.WriteMessage(
+        "Переменная окружения VARDEK_TLS_PIN не содержит отпечаток SHA-256 сертификата");
+  } else {
+    return true;
+  }
   return false;
+}
+
+// VARDEK_TIMEOUT (seconds) shortens every wait, for tests and impatient scripts. A value that is
+// no number must not quietly leave a scheduled run waiting a quarter of an hour.
+bool TakeTimeout(Console& console, Options& options) {
+  const std::string text = Environment("VARDEK_TIMEOUT");
+  if (text.empty()) return true;
+  if (!ParseSeconds(text, &options.Timeout)) {
+    console.WriteMessage("Переменная окружения VARDEK_TIMEOUT не содержит целое число секунд");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void RunDriver(RunState& run, const std::vector<std::string>& parameters) {
-  CommandLine line;
-  if (!ParseCommandLine(parameters, &line)) {
-    run.WriteMessage(kUsageText);
-    run.ExitStatus = kExitUsage;
-    return;
+int RunDriver(const std::vector<std::string>& parameters) {
+  Console console;
+  Options options;
+  const CommandLineFault fault = ParseCommandLine(parameters, &options);
+  if (fault != CommandLineFault::kNone) {
+    console.WriteMessage(FaultMessage(fault));
+    return kExitUsage;
   }
-  run.ServerHost = line.ServerHost;
-  run.UserLogin = line.UserLogin;
-  run.TodayOnly = line.TodayOnly;
-  run.Recurse = line.Recurse;
-  run.CreateDirs = line.CreateDirs;
-  run.Encrypt = line.Encrypt;
-  if (!TakePassword(run, line.UserPassword) || !TakePin(run)) {
-    run.ExitStatus = kExitUsage;
-    return;
+  if (!TakeServer(console, options) || !TakePassword(console, options) ||
+      !TakePin(console, options) || !TakeTimeout(console, options)) {
+    return kExitUsage;
   }
-
+  RunState run(options, console);
   run.DataConnection = std::make_unique<TSocket>();
   run.ControlConnection = std::make_unique<TSocket>();
-  ApplyTimeoutOverride(*run.DataConnection);
-  ApplyTimeoutOverride(*run.ControlConnection);
-  RunUpload(run, line.LocalMask, line.RemotePath);
+  for (TSocket* connection : {run.DataConnection.get(), run.ControlConnection.get()}) {
+    connection->ReadTimeout = options.Timeout;
+    connection->WriteTimeout = options.Timeout;
+  }
+  RunUpload(run);
   run.DataConnection.reset();
   run.ControlConnection.reset();
+  return run.ExitStatus;
 }

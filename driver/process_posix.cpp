@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "driver/process.h"
@@ -24,6 +26,10 @@ void FillClosedStandardStreams() {
 }  // namespace
 
 void PrepareProcess() {
+  // A core dump of a run would hold the password in clear for whoever reads the dump.
+  prctl(PR_SET_DUMPABLE, 0);
+  const rlimit no_core{0, 0};
+  setrlimit(RLIMIT_CORE, &no_core);
   FillClosedStandardStreams();
   // A reader of standard output that has gone away must not kill the run.
   signal(SIGPIPE, SIG_IGN);

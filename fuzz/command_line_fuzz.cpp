@@ -8,38 +8,56 @@
 #define CHECK(ok) ((ok) ? void() : std::abort())
 
 // ParseCommandLine's result against the rules, for any list of parameters, empty ones included.
+static char SwitchLetter(const std::string& parameter) {
+  return parameter.size() > 1 && parameter[0] == '/' ? parameter[1] | 0x20 : 0;
+}
+
 static void CheckParse(const std::vector<std::string>& parameters) {
   std::size_t count = 0;
   while (count < parameters.size() && !parameters[count].empty()) ++count;
-  CommandLine want;
+  Options want;
   bool line_break = false;
-  for (std::size_t i = 0; i < count; ++i) {
+  bool in_place = false;
+  bool after_empty = false;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const char letter = SwitchLetter(parameters[i]);
+    after_empty |= i > count && letter == 'e';
+    if (i >= count) continue;
     line_break |= parameters[i].find_first_of("\r\n") != std::string::npos;
-    const char letter =
-        parameters[i].size() > 1 && parameters[i][0] == '/' ? parameters[i][1] | 0x20 : 0;
+    in_place |= i < 5 && (parameters[i] == "/e" || parameters[i] == "/E");
     want.TodayOnly |= i >= 5 && letter == 't';
     want.Recurse |= i >= 5 && letter == 's';
     want.CreateDirs |= i >= 5 && letter == 'c';
+    want.Encrypt |= i >= 5 && letter == 'e';
   }
-  CommandLine line;
-  CHECK(ParseCommandLine(parameters, &line) == (count >= 5 && !line_break));
-  if (count < 5 || line_break) return;
+  const CommandLineFault fault = count < 5 || line_break ? CommandLineFault::kUsage
+                                 : in_place              ? CommandLineFault::kEncryptInPlace
+                                 : after_empty           ? CommandLineFault::kEncryptAfterEmpty
+                                                         : CommandLineFault::kNone;
+  Options line;
+  CHECK(ParseCommandLine(parameters, &line) == fault);
+  if (fault != CommandLineFault::kNone) return;
   CHECK(line.LocalMask == parameters[0] && line.ServerHost == parameters[1] &&
         line.UserLogin == parameters[2] && line.UserPassword == parameters[3] &&
         line.RemotePath == parameters[4] && line.TodayOnly == want.TodayOnly &&
-        line.Recurse == want.Recurse && line.CreateDirs == want.CreateDirs);
+        line.Recurse == want.Recurse && line.CreateDirs == want.CreateDirs &&
+        line.Encrypt == want.Encrypt);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::vector<std::string> parameters = SplitCommandLine(text);
   std::string quoted;
-  for (const std::string& parameter : parameters) {
-    // Splitting takes every quote away and never yields an empty parameter.
-    CHECK(!parameter.empty() && parameter.find('"') == std::string::npos);
-    quoted += " \"" + parameter + "\"";
+  std::vector<std::string> whole;
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    // Splitting takes every quote away; only an unterminated quote at the end comes out empty.
+    CHECK(parameters[i].find('"') == std::string::npos &&
+          (!parameters[i].empty() || i + 1 == parameters.size()));
+    if (parameters[i].empty()) break;
+    quoted += " \"" + parameters[i] + "\"";
+    whole.push_back(parameters[i]);
   }
-  CHECK(SplitCommandLine(quoted) == parameters);  // each parameter, quoted, comes back as it was
+  CHECK(SplitCommandLine(quoted) == whole);  // each parameter, quoted, comes back as it was
   CheckParse(parameters);
   std::vector<std::string> pieces(1);  // the text cut at NUL bytes, for lists with empty parameters
   for (char c : text) {

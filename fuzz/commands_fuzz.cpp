@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   std::vector<std::string> parameters =
       SplitCommandLine(std::string(reinterpret_cast<const char*>(data), size));
   if (!parameters.empty()) parameters.erase(parameters.begin());  // the program name
-  CommandLine line;
-  if (!ParseCommandLine(parameters, &line)) return 0;
+  Options line;
+  if (ParseCommandLine(parameters, &line) != CommandLineFault::kNone) return 0;
   std::vector<std::string> commands = {"USER " + line.UserLogin, "PASS " + line.UserPassword,
                                        "CWD " + line.RemotePath};
   const std::vector<std::string> prefixes = RemotePathPrefixes(line.RemotePath);

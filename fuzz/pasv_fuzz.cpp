@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "upload/transfer.h"
+#include "upload/reply.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "upload/control.h"
+#include "upload/reply.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -1,8 +1,10 @@
-// Reading a server's name and port.
+// Reading a server's name, port and host.
 #include "net/address.h"
 
 #include <algorithm>
 #include <cstdlib>
+
+#include "net/idn.h"
 
 namespace {
 
@@ -16,6 +18,10 @@ bool ReadPort(const std::string& digits, int* port) {
   if (value < 1 || value > 65535) return false;
   *port = value;
   return true;
+}
+
+bool IsDigitsAndDots(const std::string& text) {
+  return text.find_first_not_of("0123456789.") == std::string::npos;
 }
 
 }  // namespace
@@ -36,4 +42,42 @@ void SplitHostPort(const std::string& server, std::string* host, int* port) {
   if (std::count(server.begin(), server.end(), ':') != 1) return;
   std::size_t colon = server.find(':');
   if (ReadPort(server.substr(colon + 1), port)) *host = server.substr(0, colon);
+}
+
+bool ParseDottedQuad(const std::string& text, std::uint8_t bytes[4]) {
+  std::size_t at = 0;
+  for (int field = 0; field < 4; ++field) {
+    if (field > 0 && (at >= text.size() || text[at++] != '.')) return false;
+    std::size_t end = at;
+    while (end < text.size() && end - at < 4 && text[end] >= '0' && text[end] <= '9') ++end;
+    const std::string digits = text.substr(at, end - at);
+    if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
+      return false;
+    }
+    int value = std::atoi(digits.c_str());
+    if (value > 255) return false;
+    bytes[field] = static_cast<std::uint8_t>(value);
+    at = end;
+  }
+  return at == text.size();
+}
+
+bool ParseHost(const std::string& text, Host* host) {
+  *host = Host();
+  if (text.empty()) return false;
+  if (IsDigitsAndDots(text)) {
+    host->address.family = 4;
+    return ParseDottedQuad(text, host->address.bytes);
+  }
+  // What is no IPv6 literal either is a name, which no lookup will find (h:21x): the connection
+  // stage reports it.
+  if (text.find(':') != std::string::npos && sockets::NumericAddress(text, &host->address)) {
+    return true;
+  }
+  return ToAsciiHostName(text, &host->name);
+}
+
+std::string CertificateName(const Host& host) {
+  if (host.IsAddress() || host.name.empty() || host.name.back() != '.') return host.name;
+  return host.name.substr(0, host.name.size() - 1);
 }

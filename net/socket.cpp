@@ -33,13 +33,19 @@ bool TSocket::Finish() {
     return false;
   }
   sockets::ShutdownSending(Handle);
-  TimedOut = false;
+  BoundStep(ReadDeadline());
   char ignored[512];
   int got = 0;
   while ((got = Receive(ignored, sizeof ignored)) > 0) {
   }
+  EndStep();
   TlsLayer.reset();  // close_notify is out
   return got == 0 && !TimedOut;
+}
+
+void TSocket::BoundStep(Clock::time_point deadline) {
+  StepDeadline = deadline;
+  TimedOut = false;
 }
 
 TlsWait TSocket::Waiter() {
@@ -51,7 +57,7 @@ TlsOutcome TSocket::StartTls(const TlsSettings& settings) {
 }
 
 bool TSocket::ProtectLike(const TSocket& control) {
-  if (!control.TlsLayer) return true;
+  if (!control.TlsLayer) return false;
   return StartTlsResuming(control.Tls, control.TlsLayer.get()) == TlsOutcome::kEstablished;
 }
 
@@ -61,22 +67,23 @@ TlsOutcome TSocket::StartTlsResuming(const TlsSettings& settings, const TlsSessi
   BufferPos = kNothingReceived;
   Tls = settings;
   TlsOutcome outcome = TlsOutcome::kFailed;
+  BoundStep(ReadDeadline());
   TlsLayer = TlsSession::Handshake(Handle, settings, resume, Waiter(), &outcome);
+  EndStep();
   return TlsLayer ? TlsOutcome::kEstablished : outcome;
 }
 
-bool TSocket::IsDottedQuad(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+bool TSocket::Connect(const std::string& host, int port) {
+  Host parsed;
+  return ParseHost(host, &parsed) && Connect(parsed, port);
 }
 
-bool TSocket::Connect(const std::string& host, int port) {
-  // inet_addr's forms (127.1, 10.0.0.1) keep their meaning; anything else goes to the resolver.
+bool TSocket::Connect(const Host& host, int port) {
   std::vector<sockets::Address> candidates;
-  if (IsDottedQuad(host)) {
-    candidates.push_back(sockets::DottedAddress(host));
+  if (host.IsAddress()) {
+    candidates.push_back(host.address);
   } else {
-    candidates = sockets::LookupHost(host);
+    candidates = sockets::LookupHost(host.name);
   }
   for (sockets::Address& address : candidates) {
     address.port = static_cast<std::uint16_t>(port & 0xFFFF);
@@ -151,15 +158,22 @@ bool TSocket::SendText(const std::string& text) {
 bool TSocket::WaitReadable() {
   if (Handle == sockets::kNoHandle) return false;
   int ready = 0;
-  if (Clock::now() < ReadUntil) {
-    ready = sockets::Wait(Handle, false, MillisecondsUntil(std::min(ReadDeadline(), ReadUntil)));
+  if (Clock::now() < StepDeadline) {
+    ready = sockets::Wait(Handle, false, MillisecondsUntil(std::min(ReadDeadline(), StepDeadline)));
   }
   TimedOut = TimedOut || ready == 0;
   return ready > 0;
 }
 
 bool TSocket::WaitWritable() {
-  return Handle != sockets::kNoHandle && sockets::Wait(Handle, true, WriteTimeout * 1000) > 0;
+  if (Handle == sockets::kNoHandle) return false;
+  int ready = 0;
+  if (Clock::now() < StepDeadline) {
+    const Clock::time_point limit = Clock::now() + std::chrono::seconds(WriteTimeout);
+    ready = sockets::Wait(Handle, true, MillisecondsUntil(std::min(limit, StepDeadline)));
+  }
+  TimedOut = TimedOut || ready == 0;
+  return ready > 0;
 }
 
 int TSocket::Receive(char* buffer, int size) {
@@ -189,10 +203,9 @@ std::string TSocket::ReadLine() { return ReadLineBy(ReadDeadline()); }
 // A server that trickles bytes, or streams a line without end, must not hold the run beyond the
 // deadline: every wait for the line's bytes ends there, and what came by then is no line.
 std::string TSocket::ReadLineBy(Clock::time_point deadline) {
-  ReadUntil = deadline;
-  TimedOut = false;
+  BoundStep(deadline);
   std::string line = ReadLineUntilDeadline();
-  ReadUntil = Clock::time_point::max();
+  EndStep();
   return TimedOut ? std::string() : line;
 }
 

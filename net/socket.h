@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "net/address.h"
 #include "net/socket_os.h"
 #include "net/tls.h"
 
@@ -22,8 +23,10 @@ class TSocket {
   TSocket(const TSocket&) = delete;
   TSocket& operator=(const TSocket&) = delete;
 
-  // host is a dotted IPv4 address, an IPv6 literal or a host name. Each address of the host is
-  // tried in turn, each connect bounded by WriteTimeout.
+  // An address literal is connected to as it is; each address of a host name is tried in turn.
+  // Each connect is bounded by WriteTimeout.
+  bool Connect(const Host& host, int port);
+  // The same for a host as a command line gives it; false when it names none.
   bool Connect(const std::string& host, int port);
   // Connects to another port of the host that `other` is connected to.
   bool ConnectToPeerOf(const TSocket& other, int port);
@@ -32,17 +35,18 @@ class TSocket {
   void Close();
   bool IsIPv6() const { return PeerAddress.family == 6; }
 
-  // Ends what was sent (close_notify under TLS, then the end of the stream) and waits, within
-  // ReadTimeout, for the peer to close in turn. False when it reset the connection instead, or
-  // did not close in time: what the kernel had taken may never have arrived.
+  // Ends what was sent (close_notify under TLS, then the end of the stream) and waits for the
+  // peer to close in turn, ReadTimeout in all however the peer trickles. False when it reset the
+  // connection instead, or did not close in time: what the kernel had taken may never have
+  // arrived.
   bool Finish();
 
   // Starts TLS on the open connection (after AUTH TLS); the server's certificate is checked as
-  // the settings say. Bytes already received in the clear are dropped, so that none can pass for
-  // a reply that came under TLS.
+  // the settings say. The whole handshake ends within ReadTimeout. Bytes already received in the
+  // clear are dropped, so that none can pass for a reply that came under TLS.
   TlsOutcome StartTls(const TlsSettings& settings);
-  // Gives this connection the protection of `control`: TLS that resumes control's session, with
-  // its settings, when control has TLS; nothing otherwise. False when TLS could not be set up.
+  // TLS that resumes the session of `control`, with its settings. False when control has no TLS
+  // or the handshake failed: an encrypted run has no data connection in the clear.
   bool ProtectLike(const TSocket& control);
 
   bool Send(const char* data, int length);
@@ -64,8 +68,6 @@ class TSocket {
     return Clock::now() + std::chrono::seconds(ReadTimeout);
   }
 
-  static bool IsDottedQuad(const std::string& text);
-
   int ReadTimeout = 900;
   int WriteTimeout = 900;
 
@@ -76,6 +78,10 @@ class TSocket {
   bool ConnectTo(const sockets::Address& address);
   static bool EndsLine(std::uint8_t byte);
   std::string ReadLineUntilDeadline();
+  // Every wait until the step ends is cut at the deadline: a peer that trickles a byte at a time
+  // cannot hold a step that reads until something happens.
+  void BoundStep(Clock::time_point deadline);
+  void EndStep() { StepDeadline = Clock::time_point::max(); }
   TlsWait Waiter();
   TlsOutcome StartTlsResuming(const TlsSettings& settings, const TlsSession* resume);
   bool SendPlain(const char* data, int length);
@@ -88,8 +94,8 @@ class TSocket {
   char Buffer[kBufferSize] = {};
   int BufferCount = 0;
   int BufferPos = kNothingReceived;  // index of the next byte to hand out
-  Clock::time_point ReadUntil = Clock::time_point::max();
-  bool TimedOut = false;  // a wait of the current line ran out
+  Clock::time_point StepDeadline = Clock::time_point::max();
+  bool TimedOut = false;  // a wait of the current step ran out
 };
 
 #endif  // VARDEK_NET_SOCKET_H_

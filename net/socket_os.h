@@ -17,15 +17,16 @@ struct Address {
   int family = 0;  // 4 or 6
   std::uint8_t bytes[16] = {};
   std::uint16_t port = 0;
+  // The zone of a link-local IPv6 address (fe80::1%eth0): without it the address reaches nothing.
+  std::uint32_t scope = 0;
 };
 
 // Starts and releases the socket library; calls are counted by the OS, one pair per TSocket.
 void Startup();
 void Cleanup();
 
-// inet_addr's reading of a dotted IPv4 address (also a, a.b, a.b.c); 255.255.255.255 when
-// rejected.
-Address DottedAddress(const std::string& text);
+// An IPv6 literal, with its zone if it has one; false when the text is no such literal.
+bool NumericAddress(const std::string& text, Address* address);
 // Every address of a host name or an IPv4 or IPv6 literal, of both families, in the resolver's
 // order; none when the lookup fails.
 std::vector<Address> LookupHost(const std::string& name);

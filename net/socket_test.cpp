@@ -53,13 +53,14 @@ TEST(TSocket, ReadLineEndsAfterTheTimeOutOfASilentPeer) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
 }
 
-TEST(TSocket, SendsWholeAndConnectsByInetAddrForms) {
+TEST(TSocket, SendsWholeAndRefusesInetAddrForms) {
   std::string data;
   for (int i = 0; i < 2 * 1024 + 452; ++i) data.push_back(static_cast<char>(i * 7));
   LoopbackPeer peer("");
   TSocket socket;
-  EXPECT_FALSE(socket.SendText("x"));                 // not connected
-  ASSERT_TRUE(socket.Connect("127.1", peer.port()));  // inet_addr's a.b form, no name lookup
+  EXPECT_FALSE(socket.SendText("x"));                  // not connected
+  EXPECT_FALSE(socket.Connect("127.1", peer.port()));  // inet_addr's a.b form is no address
+  ASSERT_TRUE(socket.Connect("127.0.0.1", peer.port()));
   EXPECT_FALSE(socket.SendText(""));
   EXPECT_TRUE(socket.SendText(data));
   socket.Close();

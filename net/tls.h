@@ -11,11 +11,14 @@
 
 // What the server's certificate is checked against.
 struct TlsSettings {
-  // The server as the user named it (a host name or an IP address, without port or brackets):
-  // the certificate must be valid for it and chain to a root that the system trusts.
+  // The server's host name in ASCII, without a trailing dot: the certificate must name it among
+  // its DNS names (never by its common name alone), and the handshake asks for it (SNI).
   std::string server_name;
+  // Or, for a server given as an address, the address connected to: the certificate must name it
+  // among its IP addresses.
+  sockets::Address address;
   // When not empty, the SHA-256 digest (32 bytes) of the one certificate that is accepted, in
-  // place of the check above.
+  // place of the chain and the name; its dates are not looked at.
   std::string pin;
 };
 
@@ -51,8 +54,10 @@ class TlsSession {
   std::unique_ptr<Impl> impl_;
 };
 
-// Reads a SHA-256 fingerprint as `openssl x509 -fingerprint -sha256` prints it: 64 hexadecimal
-// digits of either case, colons allowed between them. False when the text is no such thing.
+// Reads a SHA-256 fingerprint as `openssl x509 -noout -fingerprint -sha256` prints it: 64
+// hexadecimal digits of either case, colons allowed between them, the line's "sha256
+// Fingerprint=" (any case) allowed before them, blanks around. False when the text is no such
+// thing.
 bool ParseFingerprint(const std::string& text, std::string* digest);
 
 #endif  // VARDEK_NET_TLS_H_

@@ -18,10 +18,11 @@ namespace {
   X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                              \
   X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_ex_data)            \
   X(SSL_CTX_get_ex_data) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_verify) X(SSL_get0_param)  \
-  X(SSL_set1_host) X(SSL_ctrl) X(SSL_CTX_set_options) X(SSL_get_SSL_CTX)                           \
+  X(SSL_ctrl) X(SSL_CTX_set_options) X(SSL_get_SSL_CTX)                           \
   X(SSL_SESSION_free) X(SSL_SESSION_dup) X(SSL_set_session) X(SSL_connect) X(SSL_get_error)        \
   X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)                   \
-  X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip_asc)                                                 \
+  X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip) X(X509_VERIFY_PARAM_set1_host)                     \
+  X(X509_VERIFY_PARAM_set_hostflags)                                                               \
   X(X509_digest) X(EVP_sha256) X(ERR_clear_error)
 // clang-format on
 
@@ -93,19 +94,29 @@ std::shared_ptr<Shared> NewShared(const OpenSsl& api) {
   return shared;
 }
 
-// The system's roots and the name or address as the user gave it; with a pin, the pin alone,
+// The system's roots and the name or the address connected to; with a pin, the pin alone,
 // checked once the handshake is done.
 bool SetChecks(const OpenSsl& api, SSL* ssl, const TlsSettings& settings) {
+  const std::string& name = settings.server_name;
+  // A host name goes out in the handshake with a pin too: a server of several names shows the
+  // certificate of the name asked for.
+  if (!name.empty() && api.SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                                    const_cast<char*>(name.c_str())) != 1) {
+    return false;
+  }
   if (!settings.pin.empty()) {
     api.SSL_set_verify(ssl, SSL_VERIFY_NONE, nullptr);
     return true;
   }
   api.SSL_set_verify(ssl, SSL_VERIFY_PEER, nullptr);
-  const char* name = settings.server_name.c_str();
-  if (api.X509_VERIFY_PARAM_set1_ip_asc(api.SSL_get0_param(ssl), name) == 1) return true;
-  return api.SSL_set1_host(ssl, name) == 1 &&
-         api.SSL_ctrl(ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
-                      const_cast<char*>(name)) == 1;
+  X509_VERIFY_PARAM* param = api.SSL_get0_param(ssl);
+  const sockets::Address& address = settings.address;
+  if (address.family != 0) {
+    return api.X509_VERIFY_PARAM_set1_ip(param, address.bytes, address.family == 4 ? 4 : 16) == 1;
+  }
+  // A common name is no name for a host (RFC 6125): only the subjectAltName's DNS names count.
+  api.X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
+  return !name.empty() && api.X509_VERIFY_PARAM_set1_host(param, name.c_str(), name.size()) == 1;
 }
 
 bool MatchesPin(const OpenSsl& api, SSL* ssl, const std::string& pin) {

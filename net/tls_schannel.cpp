@@ -160,22 +160,9 @@ bool PassesSslPolicy(const CERT_CHAIN_CONTEXT* chain, const wchar_t* name) {
          status.dwError == 0;
 }
 
-// The bytes of an IPv4 or IPv6 literal as an iPAddress subjectAltName holds them; empty for a
-// host name.
-std::string AddressBytes(const std::string& name) {
-  unsigned char bytes[16];
-  if (inet_pton(AF_INET, name.c_str(), bytes) == 1) {
-    return std::string(reinterpret_cast<char*>(bytes), 4);
-  }
-  if (inet_pton(AF_INET6, name.c_str(), bytes) == 1) {
-    return std::string(reinterpret_cast<char*>(bytes), 16);
-  }
-  return std::string();
-}
-
-// As OpenSSL does: an address must be among the iPAddress subjectAltNames; a common name
-// does not count.
-bool NamesAddress(const CERT_CONTEXT& certificate, const std::string& address) {
+// Whether one of the certificate's subjectAltNames passes the test.
+template <typename Test>
+bool HasAltName(const CERT_CONTEXT& certificate, Test test) {
   const CERT_INFO& info = *certificate.pCertInfo;
   const CERT_EXTENSION* extension =
       CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
@@ -189,11 +176,37 @@ bool NamesAddress(const CERT_CONTEXT& certificate, const std::string& address) {
   }
   std::unique_ptr<CERT_ALT_NAME_INFO, LocalRelease> owned(names);
   const CERT_ALT_NAME_ENTRY* first = names->rgAltEntry;
-  return std::any_of(first, first + names->cAltEntry, [&address](const CERT_ALT_NAME_ENTRY& entry) {
+  return std::any_of(first, first + names->cAltEntry, test);
+}
+
+// As OpenSSL does: an address must be among the iPAddress subjectAltNames; a common name
+// does not count.
+bool NamesAddress(const CERT_CONTEXT& certificate, const sockets::Address& address) {
+  const std::string bytes(reinterpret_cast<const char*>(address.bytes),
+                          address.family == 4 ? 4 : 16);
+  return HasAltName(certificate, [&bytes](const CERT_ALT_NAME_ENTRY& entry) {
     return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
            std::string(reinterpret_cast<const char*>(entry.IPAddress.pbData),
-                       entry.IPAddress.cbData) == address;
+                       entry.IPAddress.cbData) == bytes;
   });
+}
+
+// The SSL policy falls back to the common name when a certificate has no DNS names; a common
+// name is no name for a host (RFC 6125), so such a certificate names none.
+bool HasDnsNames(const CERT_CONTEXT& certificate) {
+  return HasAltName(certificate, [](const CERT_ALT_NAME_ENTRY& entry) {
+    return entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME;
+  });
+}
+
+// What SChannel keeps a session under, and asks for in the handshake: the host name, or the
+// address as text, which it does not send.
+std::string TargetName(const TlsSettings& settings) {
+  if (settings.address.family == 0) return settings.server_name;
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(settings.address.family == 4 ? AF_INET : AF_INET6,
+            const_cast<std::uint8_t*>(settings.address.bytes), text, sizeof text);
+  return text;
 }
 
 std::wstring Widened(const std::string& text) {
@@ -207,15 +220,14 @@ std::wstring Widened(const std::string& text) {
 
 // Wine's SSL policy passes a chain that never reached a root (CERT_TRUST_IS_PARTIAL_CHAIN) and
 // matches no IP address: the chain's own status and the addresses are checked here.
-bool IsTrustedFor(const CERT_CONTEXT& certificate, const std::string& server_name) {
+bool IsTrustedFor(const CERT_CONTEXT& certificate, const TlsSettings& settings) {
   Chain chain = BuildChain(certificate);
   if (!chain || chain->TrustStatus.dwErrorStatus != CERT_TRUST_NO_ERROR) return false;
-  std::string address = AddressBytes(server_name);
-  if (!address.empty()) {
-    return PassesSslPolicy(chain.get(), nullptr) && NamesAddress(certificate, address);
+  if (settings.address.family != 0) {
+    return PassesSslPolicy(chain.get(), nullptr) && NamesAddress(certificate, settings.address);
   }
-  std::wstring name = Widened(server_name);
-  return !name.empty() && PassesSslPolicy(chain.get(), name.c_str());
+  std::wstring name = Widened(settings.server_name);
+  return !name.empty() && HasDnsNames(certificate) && PassesSslPolicy(chain.get(), name.c_str());
 }
 
 enum class Arrival { kBytes, kClosed, kTimedOut, kFailed };
@@ -350,7 +362,7 @@ bool TlsSession::Impl::AcceptsCertificate() {
   }
   Certificate certificate(received_certificate);
   if (!settings.pin.empty()) return HasDigest(*certificate, settings.pin);
-  return IsTrustedFor(*certificate, settings.server_name);
+  return IsTrustedFor(*certificate, settings);
 }
 
 // Encrypts one record into `sealed` at `at`; its size, or 0 when EncryptMessage failed.
@@ -470,7 +482,7 @@ std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
   auto impl = std::make_unique<Impl>();
   impl->credentials = resume != nullptr ? resume->impl_->credentials : AcquireCredentials();
   if (!impl->credentials) return nullptr;
-  impl->target = resume != nullptr ? resume->impl_->target : settings.server_name;
+  impl->target = resume != nullptr ? resume->impl_->target : TargetName(settings);
   impl->settings = settings;
   impl->connection = static_cast<SOCKET>(handle);
   *outcome = impl->Establish(wait);

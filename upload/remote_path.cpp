@@ -6,25 +6,6 @@ std::string JoinRemotePath(const std::string& parent, const std::string& name) {
   return parent + "/" + name;
 }
 
-bool DirectoryOfPwdReply(const std::string& line, std::string* directory) {
-  std::size_t at = line.find('"');
-  if (at == std::string::npos) return false;
-  std::string found;
-  for (++at; at < line.size(); ++at) {
-    if (line[at] != '"') {
-      found.push_back(line[at]);
-    } else if (at + 1 < line.size() && line[at + 1] == '"') {
-      found.push_back('"');
-      ++at;
-    } else {
-      if (found.empty()) return false;
-      *directory = found;
-      return true;
-    }
-  }
-  return false;  // no closing quote
-}
-
 std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath) {
   if (RemotePath == "/" || RemotePath.find("//") != std::string::npos) return {};
   std::vector<std::string> prefixes;

@@ -1,5 +1,5 @@
-// Remote directory paths: joining a subdirectory to its parent, the directory that a PWD reply
-// names, and the prefixes that MKD and CWD build a path from.
+// Remote directory paths: joining a subdirectory to its parent, and the prefixes that MKD and
+// CWD build a path from.
 #ifndef VARDEK_UPLOAD_REMOTE_PATH_H_
 #define VARDEK_UPLOAD_REMOTE_PATH_H_
 
@@ -8,10 +8,6 @@
 
 // The parent's path and the name joined by exactly one "/": "/" + "sub" is "/sub".
 std::string JoinRemotePath(const std::string& parent, const std::string& name);
-
-// The directory of a 257 reply line: the text between the first quote and its closing quote,
-// a doubled quote standing for one (RFC 959). False when the line names none.
-bool DirectoryOfPwdReply(const std::string& line, std::string* directory);
 
 // The paths that MakeRemotePath creates and enters, in order; none for "/" or a path with "//".
 std::vector<std::string> RemotePathPrefixes(const std::string& RemotePath);

@@ -29,25 +29,3 @@ TEST(JoinRemotePath, JoinsWithExactlyOneSlash) {
   EXPECT_EQ(JoinRemotePath("www", "sub"), "www/sub");
   EXPECT_EQ(JoinRemotePath("/a//", "b"), "/a//b");  // a "//" the user typed stays
 }
-
-TEST(DirectoryOfPwdReply, TakesTheQuotedNameWithDoubledQuotes) {
-  const struct {
-    const char* line;
-    const char* directory;  // nullptr: none
-  } cases[] = {
-      {"257 \"/home/u\" is the current directory", "/home/u"},
-      {"257 \"/\"", "/"},
-      {"257 \"/a \"\"b\"\"\" here", "/a \"b\""},
-      {"257 \"\"\"\"", "\""},
-      {"257 MKD \"/x\" created \"/y\"", "/x"},
-      {"257 \"/no/end", nullptr},
-      {"257 \"\" empty", nullptr},
-      {"257 /home/u", nullptr},
-  };
-  for (const auto& c : cases) {
-    std::string directory = "unchanged";
-    bool found = DirectoryOfPwdReply(c.line, &directory);
-    EXPECT_EQ(found, c.directory != nullptr) << c.line;
-    EXPECT_EQ(directory, c.directory ? c.directory : "unchanged") << c.line;
-  }
-}

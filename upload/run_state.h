@@ -1,5 +1,5 @@
-// The state a run works on: the switches, the connections, the console and the exit status. The
-// driver fills it from the command line; every stage of the upload gets it by reference.
+// The state a run works on: the connections, the console and the exit status. The options it
+// reads stay apart and never change during the run.
 #ifndef VARDEK_UPLOAD_RUN_STATE_H_
 #define VARDEK_UPLOAD_RUN_STATE_H_
 
@@ -9,6 +9,7 @@
 
 #include "net/socket.h"
 #include "upload/console.h"
+#include "upload/options.h"
 
 // Exit codes: the stage at which a run failed.
 enum ExitCode : std::int32_t {
@@ -21,15 +22,10 @@ enum ExitCode : std::int32_t {
 };
 
 struct RunState {
-  std::string ServerHost;
-  std::string UserLogin;
-  std::string UserPassword;
-  bool TodayOnly = false;
-  bool Recurse = false;
-  bool CreateDirs = false;
-  // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
-  bool Encrypt = false;
-  std::string TlsPin;
+  RunState(const Options& run_options, Console& run_console)
+      : options(run_options), console(run_console) {}
+
+  const Options& options;
   // Set by a failed file transfer; ends every file and directory loop of the walk.
   bool TransferAborted = false;
   // The process exit code; each reported failure overwrites it, nothing resets it.
@@ -39,7 +35,7 @@ struct RunState {
   // The area files are copied through, made once for the run: under wine a large allocation
   // per file costs more than sending the file.
   std::unique_ptr<char[]> CopyBuffer;
-  Console console;
+  Console& console;
 
   void WriteMessage(const std::string& text) { console.WriteMessage(text); }
 };

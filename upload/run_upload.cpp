@@ -1,14 +1,12 @@
 // RunUpload: from the connection to the closing message.
 #include "upload/run_upload.h"
 
-#include "net/address.h"
 #include "upload/control.h"
 #include "upload/remote_path.h"
+#include "upload/reply.h"
 #include "upload/walk.h"
 
 namespace {
-
-constexpr int kFtpPort = 21;
 
 // The greeting may be preceded by other replies (such as 120); it is over at a "220 " line. A
 // server sending reply after reply gets one time-out for them all.
@@ -21,32 +19,37 @@ bool AwaitGreeting(TSocket& control) {
   }
 }
 
-bool OpenControlConnection(RunState& run, const std::string& host, int port) {
-  return run.ControlConnection->Connect(host, port) && AwaitGreeting(*run.ControlConnection);
+bool OpenControlConnection(RunState& run) {
+  return run.ControlConnection->Connect(run.options.ServerAddress, run.options.ServerPort) &&
+         AwaitGreeting(*run.ControlConnection);
 }
 
 // Reports why the run cannot go on encrypted; the control connection is closed, so that nothing
 // more, least of all the login, goes out in the clear.
 bool RefuseClearText(RunState& run, const std::string& message) {
   run.ControlConnection->Close();
-  ReportFailure(run, {message}, kExitConnection);
+  Report(run, {message}, kExitConnection);
   return false;
 }
 
 // RFC 4217: AUTH TLS before the login.
-bool SecureControlConnection(RunState& run, const std::string& host) {
+bool SecureControlConnection(RunState& run) {
   const std::string failed =
-      "Не удалось установить шифрованное соединение с \"" + run.ServerHost + "\"";
+      "Не удалось установить шифрованное соединение с \"" + run.options.ServerHost + "\"";
   Reply reply = Exchange(run, "AUTH TLS");
   if (!reply.complete) return RefuseClearText(run, failed);
   if (!reply.IsPositive()) {
-    return RefuseClearText(run, "Сервер \"" + run.ServerHost + "\" не поддерживает шифрование");
+    return RefuseClearText(run,
+                           "Сервер \"" + run.options.ServerHost + "\" не поддерживает шифрование");
   }
-  switch (run.ControlConnection->StartTls(TlsSettings{host, run.TlsPin})) {
+  const TlsSettings settings{CertificateName(run.options.ServerAddress),
+                             run.options.ServerAddress.address, run.options.TlsPin};
+  switch (run.ControlConnection->StartTls(settings)) {
     case TlsOutcome::kEstablished:
       return true;
     case TlsOutcome::kCertificateRefused:
-      return RefuseClearText(run, "Сертификат сервера \"" + run.ServerHost + "\" не принят");
+      return RefuseClearText(run,
+                             "Сертификат сервера \"" + run.options.ServerHost + "\" не принят");
     default:
       return RefuseClearText(run, failed);
   }
@@ -55,13 +58,13 @@ bool SecureControlConnection(RunState& run, const std::string& host) {
 // Every data connection under TLS too: a server that will not have it gets no file.
 bool ProtectDataConnections(RunState& run) {
   if (Exchange(run, "PBSZ 0").IsPositive() && Exchange(run, "PROT P").IsPositive()) return true;
-  return RefuseClearText(
-      run, "Сервер \"" + run.ServerHost + "\" не поддерживает шифрование передаваемых файлов");
+  return RefuseClearText(run, "Сервер \"" + run.options.ServerHost +
+                                  "\" не поддерживает шифрование передаваемых файлов");
 }
 
 bool LogIn(RunState& run) {
-  Exchange(run, "USER " + run.UserLogin);
-  return Exchange(run, "PASS " + run.UserPassword).IsPositive();
+  Exchange(run, "USER " + run.options.UserLogin);
+  return Exchange(run, "PASS " + run.options.UserPassword).IsPositive();
 }
 
 // A path such as "www" names a directory in the login's own, but the walk changes directories,
@@ -76,25 +79,22 @@ std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
 
 }  // namespace
 
-void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
-  run.WriteMessage("Открываем соединение с узлом \"" + run.ServerHost + "\"");
-  std::string host;
-  int port = kFtpPort;
-  SplitHostPort(run.ServerHost, &host, &port);
-  if (!OpenControlConnection(run, host, port)) {
-    ReportFailure(run, {"Не удалось установить соединение с \"" + run.ServerHost + "\""},
-                  kExitConnection);
+void RunUpload(RunState& run) {
+  run.WriteMessage("Открываем соединение с узлом \"" + run.options.ServerHost + "\"");
+  if (!OpenControlConnection(run)) {
+    Report(run, {"Не удалось установить соединение с \"" + run.options.ServerHost + "\""},
+           kExitConnection);
     return;
   }
-  if (run.Encrypt && !SecureControlConnection(run, host)) return;
+  if (run.options.Encrypt && !SecureControlConnection(run)) return;
   run.WriteMessage("Производим авторизацию");
   if (!LogIn(run)) {
-    ReportFailure(run, {"Авторизоваться на сервере \"" + run.ServerHost + "\" не удалось"},
-                  kExitConnection);
+    Report(run, {"Авторизоваться на сервере \"" + run.options.ServerHost + "\" не удалось"},
+           kExitConnection);
     return;
   }
-  if (run.Encrypt && !ProtectDataConnections(run)) return;
+  if (run.options.Encrypt && !ProtectDataConnections(run)) return;
   run.WriteMessage("Начинаем пересылку файлов");
-  UploadTree(run, LocalMask, AbsoluteRemotePath(run, RemotePath));
+  UploadTree(run, run.options.LocalMask, AbsoluteRemotePath(run, run.options.RemotePath));
   run.WriteMessage("Пересылка файлов закончена");
 }

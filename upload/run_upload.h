@@ -2,11 +2,10 @@
 #ifndef VARDEK_UPLOAD_RUN_UPLOAD_H_
 #define VARDEK_UPLOAD_RUN_UPLOAD_H_
 
-#include <string>
-
 #include "upload/run_state.h"
 
-// The whole upload of what LocalMask selects into RemotePath; the outcome is in ExitStatus.
-void RunUpload(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
+// The whole upload of what the options' LocalMask selects into their RemotePath; the outcome is
+// in ExitStatus.
+void RunUpload(RunState& run);
 
 #endif  // VARDEK_UPLOAD_RUN_UPLOAD_H_

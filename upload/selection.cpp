@@ -19,22 +19,22 @@ bool IsTodayFile(const ListingEntry& entry) { return IsTodayFile(entry, TodayLoc
 
 bool IsUsable(const ListingEntry& entry) { return entry.name.compare(0, 1, ".") != 0; }
 
-bool IsEligibleFile(const RunState& run, const ListingEntry& entry) {
+bool IsEligibleFile(const Options& options, const ListingEntry& entry) {
   return IsUsable(entry) && !entry.is_directory && !entry.unreadable && !entry.unnamed &&
-         (!run.TodayOnly || IsTodayFile(entry));
+         (!options.TodayOnly || IsTodayFile(entry));
 }
 
-bool IsUnusable(const RunState& run, const ListingEntry& entry) {
+bool IsUnusable(const Options& options, const ListingEntry& entry) {
   if (!IsUsable(entry)) return false;
   if (entry.unreadable) return true;
   if (!entry.unnamed) return false;
-  return entry.is_directory ? run.Recurse : !run.TodayOnly || IsTodayFile(entry);
+  return entry.is_directory ? options.Recurse : !options.TodayOnly || IsTodayFile(entry);
 }
 
-bool ReadDirectory(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
+bool ReadDirectory(const Options& options, const std::string& LocalDir, const std::string& FileMask,
                    std::vector<ListingEntry>* entries) {
   // Dates cost a call per entry on some platforms; only "/t" reads them.
-  Listing listing(LocalDir, FileMask, run.TodayOnly);
+  Listing listing(LocalDir, FileMask, options.TodayOnly);
   ListingEntry entry;
   while (listing.Next(&entry)) {
     if (IsUsable(entry)) entries->push_back(std::move(entry));
@@ -62,10 +62,10 @@ TreeContent TreeScan::ContentOf(const std::string& LocalDir,
   TreeContent content;
   // The files first: they need no further listing.
   for (const ListingEntry& entry : entries) {
-    if (IsEligibleFile(run_, entry)) return {true, false};
-    content.failed = content.failed || IsUnusable(run_, entry);
+    if (IsEligibleFile(options_, entry)) return {true, false};
+    content.failed = content.failed || IsUnusable(options_, entry);
   }
-  if (!run_.Recurse) return content;
+  if (!options_.Recurse) return content;
   for (const ListingEntry& entry : entries) {
     if (!entry.is_directory || entry.unnamed) continue;
     const std::string subdir = LocalDir + entry.name + kDirectoryJoin;
@@ -82,7 +82,8 @@ TreeContent TreeScan::Scan(const std::string& LocalDir, DirectoryChain& chain) {
   if (const TreeContent* known = Known(LocalDir)) return *known;
   std::vector<ListingEntry> entries;
   TreeContent content{false, true};
-  if (ReadDirectory(run_, LocalDir, mask_, &entries)) content = ContentOf(LocalDir, entries, chain);
+  if (ReadDirectory(options_, LocalDir, mask_, &entries))
+    content = ContentOf(LocalDir, entries, chain);
   known_[LocalDir] = content;
   return content;
 }

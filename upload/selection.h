@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "upload/listing.h"
-#include "upload/run_state.h"
+#include "upload/options.h"
 
 #ifdef _WIN32
 constexpr char kPathSeparators[] = "/:\\";
@@ -30,14 +30,14 @@ bool IsTodayFile(const ListingEntry& entry);
 
 // Names beginning with "." (., .. and hidden files) are never used.
 bool IsUsable(const ListingEntry& entry);
-bool IsEligibleFile(const RunState& run, const ListingEntry& entry);
+bool IsEligibleFile(const Options& options, const ListingEntry& entry);
 // An entry that the run would use but cannot: its name or its type cannot be read. It is
 // reported, never skipped in silence.
-bool IsUnusable(const RunState& run, const ListingEntry& entry);
+bool IsUnusable(const Options& options, const ListingEntry& entry);
 
 // The usable entries of LocalDir + FileMask, in listing order; false when the directory could not
 // be listed.
-bool ReadDirectory(const RunState& run, const std::string& LocalDir, const std::string& FileMask,
+bool ReadDirectory(const Options& options, const std::string& LocalDir, const std::string& FileMask,
                    std::vector<ListingEntry>* entries);
 
 // The local directories from the top of the walk down to the current one. A link that leads back
@@ -62,7 +62,8 @@ struct TreeContent {
 // and its answer kept for the rest of the run.
 class TreeScan {
  public:
-  TreeScan(const RunState& run, const std::string& FileMask) : run_(run), mask_(FileMask) {}
+  TreeScan(const Options& options, const std::string& FileMask)
+      : options_(options), mask_(FileMask) {}
 
   // The answer for LocalDir, when a scan has given one.
   const TreeContent* Known(const std::string& LocalDir) const;
@@ -74,7 +75,7 @@ class TreeScan {
  private:
   TreeContent Scan(const std::string& LocalDir, DirectoryChain& chain);
 
-  const RunState& run_;
+  const Options& options_;
   const std::string mask_;
   std::unordered_map<std::string, TreeContent> known_;
 };

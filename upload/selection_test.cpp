@@ -117,20 +117,20 @@ TEST(TreeScan, KeepsAnswersApartByRootAndMask) {
     std::filesystem::create_directories((top / file).parent_path());
     std::fclose(std::fopen((top / file).c_str(), "w"));
   }
-  RunState run;
-  run.Recurse = true;
+  Options options;
+  options.Recurse = true;
   auto eligible = [&](TreeScan& scan, const char* root, const char* mask) {
     const std::string dir = (top / root).string() + "/";
     std::vector<ListingEntry> entries;
-    EXPECT_TRUE(ReadDirectory(run, dir, mask, &entries));
+    EXPECT_TRUE(ReadDirectory(options, dir, mask, &entries));
     DirectoryChain chain;
     chain.Enter(dir);
     return scan.ContentOf(dir, entries, chain).eligible;
   };
-  TreeScan x(run, "*.x");
+  TreeScan x(options, "*.x");
   EXPECT_TRUE(eligible(x, "one", "*.x"));
   EXPECT_FALSE(eligible(x, "two", "*.x"));  // its s.x holds no *.x
-  TreeScan any(run, "*");
+  TreeScan any(options, "*");
   EXPECT_TRUE(eligible(any, "two", "*"));
   std::filesystem::remove_all(top);
 }

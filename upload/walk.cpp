@@ -14,15 +14,15 @@ std::string NotFoundMessage(const std::string& RemotePath) {
 bool EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
   if (Exchange(run, "CWD " + dir.RemotePath).IsPositive()) return true;
-  if (!run.CreateDirs) {
-    ReportFailure(run,
-                  {NotFoundMessage(dir.RemotePath),
-                   "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
-                  kExitDirectory);
+  if (!run.options.CreateDirs) {
+    Report(run,
+           {NotFoundMessage(dir.RemotePath),
+            "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
+           kExitDirectory);
     return false;
   }
   if (MakeRemotePath(run, dir)) return true;
-  ReportFailure(run, {NotFoundMessage(dir.RemotePath)}, kExitDirectory);
+  Report(run, {NotFoundMessage(dir.RemotePath)}, kExitDirectory);
   return false;
 }
 
@@ -32,22 +32,24 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
   for (const ListingEntry& entry : entries) {
     if (run.TransferAborted) return;
     if (entry.is_directory) continue;
-    if (IsUnusable(run, entry)) ReportNotSent(run, dir.LocalDir + entry.name);
+    if (IsUnusable(run.options, entry)) {
+      Report(run, {NotSentMessage(dir.LocalDir + entry.name)}, kExitTransfer);
+    }
     // A file must not land in whatever remote directory was entered last.
-    if (entered && IsEligibleFile(run, entry)) UploadFile(run, dir.LocalDir, entry);
+    if (entered && IsEligibleFile(run.options, entry)) UploadFile(run, dir.LocalDir, entry);
   }
 }
 
 void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
                          const std::vector<ListingEntry>& entries, DirectoryChain& chain,
                          TreeScan& scan) {
-  if (!run.Recurse) return;
+  if (!run.options.Recurse) return;
   for (const ListingEntry& entry : entries) {
     if (run.TransferAborted) return;
     if (!entry.is_directory) continue;
     const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
     if (entry.unnamed) {
-      ReportNotSent(run, subdir);
+      Report(run, {NotSentMessage(subdir)}, kExitTransfer);
       continue;
     }
     if (!chain.Enter(subdir)) continue;
@@ -63,7 +65,7 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
   const SplitMask split = SplitLocalMask(LocalMask);
   DirectoryChain chain;
   chain.Enter(split.LocalDir);
-  TreeScan scan(run, split.FileMask);
+  TreeScan scan(run.options, split.FileMask);
   UploadDirectory(run, LocalMask, RemotePath, chain, scan);
 }
 
@@ -80,15 +82,17 @@ void UploadDirectory(RunState& run, const std::string& LocalMask, const std::str
   const TreeContent* known = scan.Known(dir.LocalDir);
   if (known != nullptr && !known->eligible && !known->failed) return;
   std::vector<ListingEntry> entries;
-  if (!ReadDirectory(run, dir.LocalDir, dir.FileMask, &entries)) {
-    ReportFailure(run, {"Не удается прочитать каталог \"" + dir.LocalDir + "\""}, kExitTransfer);
+  if (!ReadDirectory(run.options, dir.LocalDir, dir.FileMask, &entries)) {
+    Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir + "\""}, kExitTransfer);
     return;
   }
   const TreeContent content = known ? *known : scan.ContentOf(dir.LocalDir, entries, chain);
   if (!content.eligible && !content.failed) return;
   if (content.eligible) {
     // A local directory name with a line break would put a command of its own into CWD.
-    if (HasLineBreak(RemotePath)) return ReportFileNotSent(run, dir.LocalDir);
+    if (HasLineBreak(RemotePath)) {
+      return Report(run, {NotSentMessage(dir.LocalDir)}, kExitTransfer, Walk::kStops);
+    }
     if (!EnterRemoteDirectory(run, dir)) return;
     run.TransferAborted = false;
   }

@@ -22,7 +22,8 @@ bool EndsInSeparator(const std::wstring& path) {
 }  // namespace
 
 std::wstring LongPath(const std::string& path) {
-  std::wstring wide = ToWide(path.empty() ? "." : path);
+  // An empty directory part (a bare mask) is the current directory, with its separator.
+  std::wstring wide = ToWide(path.empty() ? ".\\" : path);
   // GetFullPathNameW resolves "d:", "..", forward slashes and the current directory, and has no
   // MAX_PATH limit; the "\\?\" form that follows is taken as it stands.
   DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);

@@ -1,6 +1,35 @@
-#include "upload/transfer.h"
+#include "upload/reply.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/loopback_peer.h"
+
+TEST(ReadReply, ReadsMultiLineRepliesWhole) {
+  const struct {
+    std::string bytes;
+    std::vector<std::string> first_lines;  // of successive replies; "!" marks an incomplete one
+  } cases[] = {
+      {"220 Ready\r\n331 Password\r\n", {"220 Ready", "331 Password", "!"}},
+      {"230-Welcome\r\n230-\r\n230 Logged in\r\n250 Ok\r\n", {"230-Welcome", "250 Ok", "!"}},
+      {"331-a\r\n 331 indented\r\n331-b\r\n3310 x\r\n331 end\r\n", {"331-a", "!"}},
+      {"230-Welcome\r\n", {"!"}},
+      {"230-a\r\n230\r\n230 b\r\n200 x\r\n", {"230-a", "200 x", "!"}},
+      {"230 a\tb\r\n", {"230 a\tb", "!"}},
+      {"12-x\r\n", {"12-x", "!"}},
+  };
+  for (const auto& c : cases) {
+    LoopbackPeer peer(c.bytes);
+    TSocket socket;
+    ASSERT_TRUE(socket.Connect("127.0.0.1", peer.port()));
+    std::vector<std::string> got;
+    for (;;) {
+      Reply reply = ReadReply(socket);
+      got.push_back(reply.complete ? reply.first_line() : "!");
+      if (!reply.complete) break;
+    }
+    EXPECT_EQ(got, c.first_lines) << c.bytes;
+  }
+}
 
 TEST(ParsePassivePort, TakesThePortFieldsOfAPasvReply) {
   const struct {
@@ -82,5 +111,27 @@ TEST(ParseExtendedPassivePort, TakesThePortBetweenRepeatedDelimiters) {
     int port = -1;
     bool parsed = ParseExtendedPassivePort(c.reply, &port);
     EXPECT_EQ(parsed ? port : -1, c.port) << c.reply;
+  }
+}
+
+TEST(DirectoryOfPwdReply, TakesTheQuotedNameWithDoubledQuotes) {
+  const struct {
+    const char* line;
+    const char* directory;  // nullptr: none
+  } cases[] = {
+      {"257 \"/home/u\" is the current directory", "/home/u"},
+      {"257 \"/\"", "/"},
+      {"257 \"/a \"\"b\"\"\" here", "/a \"b\""},
+      {"257 \"\"\"\"", "\""},
+      {"257 MKD \"/x\" created \"/y\"", "/x"},
+      {"257 \"/no/end", nullptr},
+      {"257 \"\" empty", nullptr},
+      {"257 /home/u", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string directory = "unchanged";
+    bool found = DirectoryOfPwdReply(c.line, &directory);
+    EXPECT_EQ(found, c.directory != nullptr) << c.line;
+    EXPECT_EQ(directory, c.directory ? c.directory : "unchanged") << c.line;
   }
 }

@@ -1,0 +1,27 @@
+// What the command line and the environment ask of a run. The driver fills it; the run only
+// reads it.
+#ifndef VARDEK_UPLOAD_OPTIONS_H_
+#define VARDEK_UPLOAD_OPTIONS_H_
+
+#include <string>
+
+#include "net/address.h"
+
+struct Options {
+  std::string LocalMask;
+  std::string ServerHost;  // as given: a host, optionally with a port; messages show it so
+  Host ServerAddress;      // what ServerHost names, and its port
+  int ServerPort = 21;
+  std::string UserLogin;
+  std::string UserPassword;
+  std::string RemotePath;
+  bool TodayOnly = false;   // "/t"
+  bool Recurse = false;     // "/s"
+  bool CreateDirs = false;  // "/c"
+  // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
+  bool Encrypt = false;
+  std::string TlsPin;
+  int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
+};
+
+#endif  // VARDEK_UPLOAD_OPTIONS_H_

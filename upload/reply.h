@@ -1,0 +1,49 @@
+// Replies of the control connection: reading one whole, and every parser of a reply's text.
+#ifndef VARDEK_UPLOAD_REPLY_H_
+#define VARDEK_UPLOAD_REPLY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/socket.h"
+
+// One whole reply: a multi-line reply (RFC 959, "123-" ... "123 ") is read up to its last line.
+struct Reply {
+  static constexpr std::size_t kKeptLines = 64;
+
+  // The first kKeptLines lines, at least one, for the replies whose text is read (227, 229, 257);
+  // an endless reply must not fill the memory.
+  std::vector<std::string> lines = std::vector<std::string>(1);
+  std::string last_line;
+  // False when the connection closed, failed or went silent before the reply was whole.
+  bool complete = false;
+
+  const std::string& first_line() const { return lines.front(); }
+  bool IsPositive() const { return complete && first_line().compare(0, 1, "2") == 0; }
+  // 4xx or 5xx, or no whole reply at all: the server did not take the command.
+  bool IsRefusal() const { return !complete || first_line()[0] == '4' || first_line()[0] == '5'; }
+};
+
+// Within one time-out; a reply cut short leaves the connection closed.
+Reply ReadReply(TSocket& connection);
+Reply ReadReplyBy(TSocket& connection, TSocket::Clock::time_point deadline);
+
+// The line of a 227 or 229 reply that holds its fields: the first with a parenthesised group
+// (aioftp sends "227-listen socket created" before it).
+const std::string& PassiveLine(const Reply& reply);
+// The port of a PASV reply: six comma-separated fields between the first "(" and the first ")",
+// the last two integers from 0 to 255. False when the reply is malformed.
+bool ParsePassivePort(const std::string& reply, int* port);
+// The port of an EPSV reply (RFC 2428): "(|||port|)", any printable character but a digit
+// standing for "|". False when the reply is malformed or the port is not 1 to 65535.
+bool ParseExtendedPassivePort(const std::string& reply, int* port);
+// Integer syntax of the port fields: leading blanks, then a signed decimal number or a
+// hexadecimal one after $, x, X, 0x or 0X; nothing may follow the digits.
+bool ParseInteger(const std::string& text, std::int64_t* value);
+
+// The directory of a 257 reply line: the text between the first quote and its closing quote,
+// a doubled quote standing for one (RFC 959). False when the line names none.
+bool DirectoryOfPwdReply(const std::string& line, std::string* directory);
+
+#endif  // VARDEK_UPLOAD_REPLY_H_

@@ -62,7 +62,20 @@ STEPS = [
      run(*B_SENT, NOT_SENT('d1{/}b.bin'), STOP), 5),
 ]
 
+# A peer that trickles a byte at a time must not hold a step past one time-out: neither the wait
+# for the server's close after a file nor the TLS handshake, whose bytes here begin a record of
+# 16 KiB that never comes whole.
+TRICKLES = [
+    ('after the file', {'DATA': 'TRICKLE'}, [], run(*A_SENT, NOT_SENT('a.bin'), STOP), 5),
+    ('in the TLS handshake', {'AUTH': '234 Proceed\nTRICKLE \x16\x03\x03\x40\x00' + 'x' * 100},
+     ['/e'], [OPEN, TLS_FAILED, STOP], 2),
+]
+
 CASES = [
+    dict(name='a trickling peer ' + label, args=ARGS + extra, tree=TREE, dirs=DIRS, script=script,
+         env=SLOW, out=out, code=code, check=honest)
+    for label, script, extra, out, code in TRICKLES
+] + [
     dict(name='%s: %s' % (how.lower(), step), args=ARGS + (['/e'] if 'TLS' in step else []),
          tree=TREE, dirs=DIRS, script=script(how), env=env, out=out, code=code, check=honest)
     for step, script, out, code in STEPS for how, env in (('CLOSE', {}), ('SILENT', SLOW))

@@ -7,11 +7,14 @@ connections.
 A script maps a whole command line ("CWD /a") or a command word ("CWD") to its reply; the whole
 line wins. A reply is text whose lines go out with CR LF; the line CLOSE closes the control
 connection and SILENT stops answering; "RAW text" sends the text without a line end, "FLOOD text"
-sends the line and "STREAM text" the text without end, until the client goes away. A list gives
+sends the line and "STREAM text" the text without end, until the client goes away; "TRICKLE text"
+sends the text's bytes one at a time, TRICKLE_SECONDS apart, and then nothing more. A list gives
 successive replies, its last one repeating. "greeting" is the reply to the connection and "DONE"
 the completion reply of a transfer. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n
 bytes the data connection is reset, or both connections are closed, or the server stops reading
-and answering; or "SLOW", a data connection with a small receive buffer, read in small pieces.
+and answering; or "SLOW", a data connection with a small receive buffer, read in small pieces; or
+"TRICKLE", a byte sent back every TRICKLE_SECONDS once the client has ended the file, until it
+closes the data connection.
 {p1} and {p2} stand for the port of the passive listener ({port} for the whole of it, as EPSV
 gives it); {q1}, {q2} and {q} for the port of a listener whose queue is full, which never
 answers a connection request.
@@ -28,6 +31,7 @@ import threading
 import time
 
 FLOOD_SECONDS = 60
+TRICKLE_SECONDS = 0.3
 
 DEFAULTS = {
     'greeting': '220 Ready',
@@ -153,6 +157,8 @@ class ScriptedServer:
             if self.silent or not line:
                 continue
             word, _, text = line.partition(' ')
+            if word == 'TRICKLE':
+                return self._trickle(self.conn, text.encode('latin-1'))
             if word in ('RAW', 'FLOOD', 'STREAM'):
                 raw = text.encode(self.encoding, 'surrogateescape')
                 return self._flood(raw + b'\r\n' if word == 'FLOOD' else raw, word != 'RAW')
@@ -171,6 +177,16 @@ class ScriptedServer:
         except OSError:  # the client has gone
             return False
         return not endless
+
+    def _trickle(self, conn, data):
+        """Sends the bytes one at a time; False once the client has gone."""
+        try:
+            for i in range(len(data)):
+                conn.sendall(data[i:i + 1])
+                time.sleep(TRICKLE_SECONDS)
+        except OSError:
+            return False
+        return True
 
     def _answer(self, verb, arg, line):
         scripted = self._reply_for(verb, line)
@@ -227,6 +243,8 @@ class ScriptedServer:
                     break
                 chunks.append(chunk)
                 count += len(chunk)
+            if action == 'TRICKLE':
+                self._trickle(data, b'x' * int(FLOOD_SECONDS / TRICKLE_SECONDS))
             if action == 'RESET':
                 data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
             elif action == 'CLOSE':

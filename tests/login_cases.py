@@ -24,12 +24,24 @@ TLS_FAILED = 'Не удалось установить шифрованное с
 CERT_REFUSED = 'Сертификат сервера "{H}" не принят'
 NO_PASSWORD = 'Пароль "-" берется из переменной окружения VARDEK_PASSWORD, но она не задана'
 BAD_PIN = 'Переменная окружения VARDEK_TLS_PIN не содержит отпечаток SHA-256 сертификата'
+PIN_WITHOUT_E = 'Переменная окружения VARDEK_TLS_PIN задана, но ключ "/e" не указан'
+E_IN_PLACE = 'Ключ "/e" указан вместо одного из пяти параметров'
+E_AFTER_EMPTY = 'Ключ "/e" указан после пустого параметра'
+BAD_TIMEOUT = 'Переменная окружения VARDEK_TIMEOUT не содержит целое число секунд'
+
+
+def bad_host(host):
+    return 'Неверно записан адрес сервера "%s"' % host
 
 ARGS = ['{L}*.html', '{H}', LOGIN, PASSWORD, '/site']
 LOGIN_CMDS = ['USER ' + LOGIN, 'PASS ' + PASSWORD]
 LOGGED_IN = [OPEN, AUTH, START, END]
 CANNOT_CONNECT = [OPEN, NO_CONNECTION, STOP]
 LOGIN_REFUSED = [OPEN, AUTH, NO_LOGIN, STOP]
+
+
+def no_connection(case, result):
+    return ['connected'] if result['server'].connections else []
 
 
 def quick(limit):
@@ -46,7 +58,7 @@ CASES = [
          code=1, only='native'),
     dict(name='a line break in a parameter is no command line', args=ARGS[:2] + [
         LOGIN + '\r\nDELE /site/index.html', PASSWORD, '/site'], out=[USAGE], code=1,
-        only='native', check=lambda c, r: ['connected'] if r['server'].connections else []),
+        only='native', check=no_connection),
     dict(name='a quoted blank is a parameter', args=['{L}*', '{H}', ' ', PASSWORD, '/'],
          out=LOGGED_IN, code=0, cmds=['USER  ', 'PASS ' + PASSWORD], only='native'),
     dict(name='raw: a quoted blank is a parameter', raw='{L}* {H} " " %s /' % PASSWORD,
@@ -111,14 +123,35 @@ CASES = [
     dict(name='the password from VARDEK_PASSWORD', args=ARGS[:3] + ['-', '/site'],
          env={'VARDEK_PASSWORD': PASSWORD}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
     dict(name='"-" without VARDEK_PASSWORD', args=ARGS[:3] + ['-', '/site'],
-         env={'VARDEK_PASSWORD': ''}, out=[NO_PASSWORD], code=1,
-         check=lambda c, r: ['connected'] if r['server'].connections else []),
+         env={'VARDEK_PASSWORD': ''}, out=[NO_PASSWORD], code=1, check=no_connection),
     # "/e": encrypted or not at all; nothing goes out in the clear after a refusal.
     dict(name='/e and a server that refuses AUTH TLS', args=ARGS + ['/e'],
          out=[OPEN, NO_TLS, STOP], code=2, cmds=['AUTH TLS']),
     dict(name='/e and a VARDEK_TLS_PIN that is no fingerprint', args=ARGS + ['/e'],
-         env={'VARDEK_TLS_PIN': 'AB:CD'}, out=[BAD_PIN], code=1,
-         check=lambda c, r: ['connected'] if r['server'].connections else []),
+         env={'VARDEK_TLS_PIN': 'AB:CD'}, out=[BAD_PIN], code=1, check=no_connection),
+] + [
+    # A command line that would lose "/e" is refused before any connection: never the login in
+    # the clear.
+    dict(name='refused before connecting: ' + label, args=args, env=env, out=[out], code=1,
+         check=no_connection, **({'only': only} if only else {}))
+    for label, args, env, out, only in [
+        ('/e as the remote path', ARGS[:4] + ['/e'], {}, E_IN_PLACE, None),
+        ('/E as the remote path, switches after it', ARGS[:4] + ['/E', '/s'], {}, E_IN_PLACE, None),
+        ('/e after an empty parameter', ARGS + ['', '/e'], {}, E_AFTER_EMPTY, 'native'),
+        ('a pin without /e', ARGS, {'VARDEK_TLS_PIN': 'AB' * 32}, PIN_WITHOUT_E, None),
+        ('a leading-zero host', ['{L}*', '127.000.000.001:{P}', LOGIN, PASSWORD, '/'], {},
+         bad_host('127.000.000.001:{P}'), None),
+        ('an inet_aton short form', ['{L}*', '127.1:{P}', LOGIN, PASSWORD, '/'], {},
+         bad_host('127.1:{P}'), None),
+        ('VARDEK_TIMEOUT of 3s', ARGS, {'VARDEK_TIMEOUT': '3s'}, BAD_TIMEOUT, None),
+        ('VARDEK_TIMEOUT of 0', ARGS, {'VARDEK_TIMEOUT': '0'}, BAD_TIMEOUT, None),
+    ]
+] + [
+    # A "set" line of a batch file easily ends in a blank.
+    dict(name='VARDEK_TIMEOUT with blanks around', args=ARGS, script={'greeting': 'SILENT'},
+         env={'VARDEK_TIMEOUT': ' 2 '}, out=CANNOT_CONNECT, code=2, check=quick(8)),
+    dict(name='a remote directory named /e, written /e/', args=ARGS[:4] + ['/e/'], out=LOGGED_IN,
+         code=0, cmds=LOGIN_CMDS),
     dict(name='a reply line of 5000 bytes', args=ARGS,
          script={'USER': '331 ' + 'x' * 5000}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS),
 ]

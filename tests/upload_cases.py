@@ -63,6 +63,20 @@ def deep_remote(depth):
 
 ONE = {'a.bin': EVERY_BYTE}
 
+
+def summer_time_ended_today():
+    """A zone whose summer time ended today at 01:00 summer time, about ten hours ago in local
+    time, and the time of a file written there at 00:30 summer time today."""
+    hour = int(NOW // 3600 % 24)
+    offset = 10 - hour  # standard time is UTC + offset
+    local = time.gmtime(NOW + offset * 3600)
+    zone = 'XST%dXDT,0/0,%d/1' % (-offset, local.tm_yday - 1)
+    midnight = NOW + offset * 3600 - (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec)
+    return zone, midnight - offset * 3600 - 3600 + 1800
+
+
+DST_ZONE, DST_FILE = summer_time_ended_today()
+
 CASES = [
     dict(name='the typical run', args=args('*.html', '/pub/site', '/s', '/t'), tree=TYPICAL_TREE,
          dirs=('/', '/pub', '/pub/site', '/pub/site/old.html', '/pub/site/y.html'),
@@ -251,6 +265,20 @@ CASES = [
          out=run(CWD('/'), SEND('b.bin')), code=0, files={'/b.bin': b'second'}),
     dict(name='masks ignore case', args=args('*.BIN', '/'), tree={'a.bin': b'a', 'B.Bin': b'b'},
          out=run(CWD('/'), SEND('a.bin'), SEND('B.Bin')), code=0),
+    # Long names only: a volume's 8.3 names (INDEX~1.HTM) must not widen a mask.
+    dict(name='*.htm matches .htm names only', args=args('*.htm', '/'),
+         tree={'index.html': b'i', 'page.htm': b'p', 'report.htmlx': b'r', 'old.doc.htm': b'o'},
+         out=run(CWD('/'), SEND('old.doc.htm'), SEND('page.htm')), code=0,
+         files={'/old.doc.htm': b'o', '/page.htm': b'p'}),
+    # Names from Samba shares and archives: each file is opened by exactly the name listed.
+    dict(name='names that end in a dot or a blank', args=args('*', '/r', '/s', '/c'),
+         tree={'dot.html': b'PLAIN', 'dot.html.': b'TRAIL', 'only.html.': b'ONLY',
+               'sp.html ': b'SPACE', 'sub/b.html': b'B', 'sub./a.html': b'A'}, dirs=('/', '/r'),
+         out=run(CWD('/r'), *sent('dot.html', 'dot.html.', 'only.html.', 'sp.html '),
+                 CWD('/r/sub'), MADE('/r/sub'), SEND('sub{/}b.html'), CWD('/r/sub.'),
+                 MADE('/r/sub.'), SEND('sub.{/}a.html')), code=0,
+         files={'/r/dot.html': b'PLAIN', '/r/dot.html.': b'TRAIL', '/r/only.html.': b'ONLY',
+                '/r/sp.html ': b'SPACE', '/r/sub/b.html': b'B', '/r/sub./a.html': b'A'}),
     dict(name='a mask that ends in a separator sends nothing', args=args('', '/'), tree=TWO,
          out=run(), code=0, cmds=LOGIN_CMDS),
     # A directory that cannot be listed is reported and the walk goes on; one that merely holds
@@ -292,6 +320,11 @@ CASES = [
          args=args('*', '/', '/t'),
          tree={'a.txt': (b'1975', 157766400), 'b.txt': (b'old', YESTERDAY), 'c.txt': b'new'},
          out=run(CWD('/'), SEND('c.txt')), code=0, files={'/c.txt': b'new'}),
+    # The date of the instant of the write, with that instant's summer time: the offset in force
+    # now would make it 23:30 yesterday.
+    dict(name='/t on the day summer time ends', args=args('*', '/', '/t'),
+         tree={'a.txt': (b'summer', DST_FILE), 'b.txt': (b'old', DST_FILE - 3600)},
+         env={'TZ': DST_ZONE}, out=run(CWD('/'), SEND('a.txt')), code=0, files={'/a.txt': b'summer'}),
     dict(name='a file of no valid date is sent without /t', args=args('a.txt', '/'),
          tree={'a.txt': (b'1975', 157766400)}, out=run(CWD('/'), SEND('a.txt')), code=0),
     dict(name='-t is no switch, /T and /tx are', args=args('*', '/', '-t'),

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "upload/local_path.h"
+
 // A calendar date in local time; year 0 when the time has no valid date (DOS dates run from
 // 1980 to 2107).
 struct LocalDate {
@@ -26,12 +28,12 @@ struct ListingEntry {
   bool unnamed = false;
 };
 
-// The entries that match LocalDir + FileMask, of every type, in the platform's order. No entry
-// matching is an empty listing; a directory that is not there or cannot be read is a failed one.
-// An empty FileMask names no file: the listing is empty.
+// The entries of the directory whose names match FileMask, of every type, in name order. No
+// entry matching is an empty listing; a directory that is not there or cannot be read is a
+// failed one. An empty FileMask names no file: the listing is empty.
 class Listing {
  public:
-  Listing(const std::string& LocalDir, const std::string& FileMask, bool with_dates = true);
+  Listing(const LocalPath& dir, const std::string& FileMask, bool with_dates = true);
   ~Listing();
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;
@@ -54,6 +56,6 @@ struct DirectoryId {
   std::uint64_t volume = 0;
   std::uint64_t file = 0;
 };
-DirectoryId GetDirectoryId(const std::string& path);
+DirectoryId GetDirectoryId(const LocalPath& dir);
 
 #endif  // VARDEK_UPLOAD_LISTING_H_

@@ -57,10 +57,11 @@ struct Listing::State {
   bool failed = false;
 };
 
-Listing::Listing(const std::string& LocalDir, const std::string& FileMask, bool with_dates)
+Listing::Listing(const LocalPath& path, const std::string& FileMask, bool with_dates)
     : state_(new State) {
   if (FileMask.empty()) return;
-  DIR* dir = opendir(LocalDir.empty() ? "." : LocalDir.c_str());
+  const std::string text = path.Text();
+  DIR* dir = opendir(text.empty() ? "." : text.c_str());
   if (dir == nullptr) {
     state_->failed = true;
     return;
@@ -93,8 +94,9 @@ bool Listing::Failed() const { return state_->failed; }
 
 LocalDate TodayLocalDate() { return DateOf(time(nullptr)); }
 
-DirectoryId GetDirectoryId(const std::string& path) {
+DirectoryId GetDirectoryId(const LocalPath& dir) {
   struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return {};
+  // "dir/." names the directory itself, also when the path is empty.
+  if (stat((dir.Text() + ".").c_str(), &info) != 0) return {};
   return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }

@@ -1,22 +1,39 @@
-// Directory listings on Windows: FindFirstFileW on the "\\?\" form of the path, with the
-// platform's own wildcard matching, so that paths of any length can be listed.
+// Directory listings on Windows: FindFirstFileW on the "\\?\" form of the path, so that paths of
+// any length can be listed. Every entry is listed and matched by its long name here: the
+// system's own matching also matches the 8.3 short names (INDEX~1.HTM for "*.htm"), which a
+// volume may or may not have.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "upload/listing.h"
 #include "upload/wide_path.h"
+#include "upload/wildcard.h"
 
 namespace {
 
+// The local date at the instant of the write, with the daylight saving rule of that instant:
+// the offset in force now would move a file written in the hour of a change to another day.
 LocalDate DateOf(const FILETIME& written) {
-  FILETIME local;
-  WORD date = 0;
-  WORD time = 0;
-  if (!FileTimeToLocalFileTime(&written, &local) || !FileTimeToDosDateTime(&local, &date, &time)) {
+  SYSTEMTIME utc;
+  SYSTEMTIME local;
+  if (!FileTimeToSystemTime(&written, &utc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) || local.wYear < 1980 ||
+      local.wYear > 2107) {
     return {};
   }
-  return {(date >> 9) + 1980, (date >> 5) & 15, date & 31};
+  return {local.wYear, local.wMonth, local.wDay};
+}
+
+// The directory itself: "\\?\C:\site", without the separator that only a root keeps.
+std::wstring DirectoryItself(const LocalPath& dir) {
+  std::wstring path = LongPath(dir);
+  if (path.size() > 1 && path.back() == L'\\' && path[path.size() - 2] != L':') path.pop_back();
+  return path;
 }
 
 bool IsDirectory(const std::wstring& path) {
@@ -24,43 +41,60 @@ bool IsDirectory(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+ListingEntry EntryOf(const WIN32_FIND_DATAW& data) {
+  ListingEntry entry;
+  entry.unnamed = !ToAnsi(data.cFileName, &entry.name);
+  entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  entry.written = DateOf(data.ftLastWriteTime);
+  return entry;
+}
+
+// An entry with its name as the file system has it, for the order.
+struct Found {
+  std::wstring name;
+  ListingEntry entry;
+};
+
+// NTFS's own order (its names compared ordinally, without regard to case), whatever the order
+// of the volume at hand.
+bool NameOrder(const Found& a, const Found& b) {
+  int order = CompareStringOrdinal(a.name.c_str(), -1, b.name.c_str(), -1, TRUE);
+  return order != CSTR_EQUAL ? order == CSTR_LESS_THAN : a.name < b.name;
+}
+
 }  // namespace
 
 struct Listing::State {
-  HANDLE find = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAW data{};
-  bool pending = false;  // FindFirstFileW's entry is still to be handed out
+  std::vector<Found> entries;
+  std::size_t next = 0;
   bool failed = false;
 };
 
-Listing::Listing(const std::string& LocalDir, const std::string& FileMask, bool)
-    : state_(new State) {
+Listing::Listing(const LocalPath& dir, const std::string& FileMask, bool) : state_(new State) {
   if (FileMask.empty()) return;
-  const std::wstring dir = LongPath(LocalDir);
-  state_->find = FindFirstFileW((dir + ToWide(FileMask)).c_str(), &state_->data);
-  state_->pending = state_->find != INVALID_HANDLE_VALUE;
-  if (state_->pending) return;
-  // No entry matching is an empty listing, but only in a directory that is there.
-  DWORD error = GetLastError();
-  state_->failed =
-      (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) || !IsDirectory(dir);
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW((LongPath(dir) + L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    // No entry at all is an empty listing, but only in a directory that is there.
+    DWORD error = GetLastError();
+    state_->failed = (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) ||
+                     !IsDirectory(DirectoryItself(dir));
+    return;
+  }
+  do {
+    ListingEntry entry = EntryOf(data);
+    if (MatchesMask(entry.name, FileMask)) state_->entries.push_back({data.cFileName, entry});
+  } while (FindNextFileW(find, &data));
+  state_->failed = GetLastError() != ERROR_NO_MORE_FILES;
+  FindClose(find);
+  std::sort(state_->entries.begin(), state_->entries.end(), NameOrder);
 }
 
-Listing::~Listing() {
-  if (state_->find != INVALID_HANDLE_VALUE) FindClose(state_->find);
-}
+Listing::~Listing() = default;
 
 bool Listing::Next(ListingEntry* entry) {
-  if (state_->find == INVALID_HANDLE_VALUE) return false;
-  if (!state_->pending && !FindNextFileW(state_->find, &state_->data)) {
-    state_->failed = GetLastError() != ERROR_NO_MORE_FILES;
-    return false;
-  }
-  state_->pending = false;
-  entry->unnamed = !ToAnsi(state_->data.cFileName, &entry->name);
-  entry->is_directory = (state_->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  entry->written = DateOf(state_->data.ftLastWriteTime);
-  entry->unreadable = false;
+  if (state_->next >= state_->entries.size()) return false;
+  *entry = std::move(state_->entries[state_->next++].entry);
   return true;
 }
 
@@ -72,10 +106,10 @@ LocalDate TodayLocalDate() {
   return {now.wYear, now.wMonth, now.wDay};
 }
 
-DirectoryId GetDirectoryId(const std::string& path) {
-  HANDLE handle =
-      CreateFileW(LongPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+DirectoryId GetDirectoryId(const LocalPath& dir) {
+  HANDLE handle = CreateFileW(DirectoryItself(dir).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
   BY_HANDLE_FILE_INFORMATION info;
   DirectoryId id;

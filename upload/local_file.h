@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "upload/local_path.h"
+
 class LocalFile {
  public:
   LocalFile() = default;
@@ -15,7 +17,7 @@ class LocalFile {
 
   // False when the file cannot be read: missing, locked, unreadable, or no regular file (a pipe
   // or device would block the run or never end).
-  bool Open(const std::string& path);
+  bool Open(const LocalPath& dir, const std::string& name);
   // Bytes read, 0 at the end of the file, -1 on a read error.
   int Read(char* buffer, int size);
   void Close();

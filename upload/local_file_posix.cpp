@@ -6,10 +6,10 @@
 
 #include "upload/local_file.h"
 
-bool LocalFile::Open(const std::string& path) {
+bool LocalFile::Open(const LocalPath& dir, const std::string& name) {
   Close();
   // O_NONBLOCK: opening a FIFO must not wait for a writer; only regular files are read.
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open((dir.Text() + name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -7,11 +7,11 @@
 #include "upload/local_file.h"
 #include "upload/wide_path.h"
 
-bool LocalFile::Open(const std::string& path) {
+bool LocalFile::Open(const LocalPath& dir, const std::string& name) {
   Close();
   HANDLE file =
-      CreateFileW(LongPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(LongPath(dir, name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {

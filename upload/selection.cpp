@@ -31,10 +31,10 @@ bool IsUnusable(const Options& options, const ListingEntry& entry) {
   return entry.is_directory ? options.Recurse : !options.TodayOnly || IsTodayFile(entry);
 }
 
-bool ReadDirectory(const Options& options, const std::string& LocalDir, const std::string& FileMask,
+bool ReadDirectory(const Options& options, const LocalPath& dir, const std::string& FileMask,
                    std::vector<ListingEntry>* entries) {
   // Dates cost a call per entry on some platforms; only "/t" reads them.
-  Listing listing(LocalDir, FileMask, options.TodayOnly);
+  Listing listing(dir, FileMask, options.TodayOnly);
   ListingEntry entry;
   while (listing.Next(&entry)) {
     if (IsUsable(entry)) entries->push_back(std::move(entry));
@@ -42,9 +42,8 @@ bool ReadDirectory(const Options& options, const std::string& LocalDir, const st
   return !listing.Failed();
 }
 
-bool DirectoryChain::Enter(const std::string& LocalDir) {
-  // "dir/." names the directory itself, also when LocalDir is empty or a bare drive ("d:").
-  DirectoryId id = GetDirectoryId(LocalDir + ".");
+bool DirectoryChain::Enter(const LocalPath& dir) {
+  DirectoryId id = GetDirectoryId(dir);
   for (const DirectoryId& open : ids_) {
     if (id.known && open.known && id.volume == open.volume && id.file == open.file) return false;
   }
@@ -52,13 +51,13 @@ bool DirectoryChain::Enter(const std::string& LocalDir) {
   return true;
 }
 
-const TreeContent* TreeScan::Known(const std::string& LocalDir) const {
-  auto found = known_.find(LocalDir);
+const TreeContent* TreeScan::Known(const LocalPath& dir) const {
+  auto found = known_.find(dir.Text());
   return found == known_.end() ? nullptr : &found->second;
 }
 
-TreeContent TreeScan::ContentOf(const std::string& LocalDir,
-                                const std::vector<ListingEntry>& entries, DirectoryChain& chain) {
+TreeContent TreeScan::ContentOf(const LocalPath& dir, const std::vector<ListingEntry>& entries,
+                                DirectoryChain& chain) {
   TreeContent content;
   // The files first: they need no further listing.
   for (const ListingEntry& entry : entries) {
@@ -68,7 +67,7 @@ TreeContent TreeScan::ContentOf(const std::string& LocalDir,
   if (!options_.Recurse) return content;
   for (const ListingEntry& entry : entries) {
     if (!entry.is_directory || entry.unnamed) continue;
-    const std::string subdir = LocalDir + entry.name + kDirectoryJoin;
+    const LocalPath subdir = dir.Child(entry.name);
     if (!chain.Enter(subdir)) continue;
     TreeContent below = Scan(subdir, chain);
     chain.Leave();
@@ -78,12 +77,11 @@ TreeContent TreeScan::ContentOf(const std::string& LocalDir,
   return content;
 }
 
-TreeContent TreeScan::Scan(const std::string& LocalDir, DirectoryChain& chain) {
-  if (const TreeContent* known = Known(LocalDir)) return *known;
+TreeContent TreeScan::Scan(const LocalPath& dir, DirectoryChain& chain) {
+  if (const TreeContent* known = Known(dir)) return *known;
   std::vector<ListingEntry> entries;
   TreeContent content{false, true};
-  if (ReadDirectory(options_, LocalDir, mask_, &entries))
-    content = ContentOf(LocalDir, entries, chain);
-  known_[LocalDir] = content;
+  if (ReadDirectory(options_, dir, mask_, &entries)) content = ContentOf(dir, entries, chain);
+  known_[dir.Text()] = content;
   return content;
 }

@@ -11,14 +11,6 @@
 #include "upload/listing.h"
 #include "upload/options.h"
 
-#ifdef _WIN32
-constexpr char kPathSeparators[] = "/:\\";
-constexpr char kDirectoryJoin[] = "\\";
-#else
-constexpr char kPathSeparators[] = "/";
-constexpr char kDirectoryJoin[] = "/";
-#endif
-
 struct SplitMask {
   std::string LocalDir;  // up to and including the last separator; may be empty
   std::string FileMask;
@@ -35,17 +27,17 @@ bool IsEligibleFile(const Options& options, const ListingEntry& entry);
 // reported, never skipped in silence.
 bool IsUnusable(const Options& options, const ListingEntry& entry);
 
-// The usable entries of LocalDir + FileMask, in listing order; false when the directory could not
-// be listed.
-bool ReadDirectory(const Options& options, const std::string& LocalDir, const std::string& FileMask,
+// The usable entries of the directory that match FileMask, in listing order; false when the
+// directory could not be listed.
+bool ReadDirectory(const Options& options, const LocalPath& dir, const std::string& FileMask,
                    std::vector<ListingEntry>* entries);
 
 // The local directories from the top of the walk down to the current one. A link that leads back
 // to one of them is not entered again, so a looping tree cannot recurse without end.
 class DirectoryChain {
  public:
-  // False, and nothing changes, when LocalDir is already on the chain.
-  bool Enter(const std::string& LocalDir);
+  // False, and nothing changes, when the directory is already on the chain.
+  bool Enter(const LocalPath& dir);
   void Leave() { ids_.pop_back(); }
 
  private:
@@ -65,15 +57,15 @@ class TreeScan {
   TreeScan(const Options& options, const std::string& FileMask)
       : options_(options), mask_(FileMask) {}
 
-  // The answer for LocalDir, when a scan has given one.
-  const TreeContent* Known(const std::string& LocalDir) const;
-  // The content of LocalDir, whose entries the caller has read. The search stops at the first
-  // eligible file, however deep.
-  TreeContent ContentOf(const std::string& LocalDir, const std::vector<ListingEntry>& entries,
+  // The answer for the directory, when a scan has given one.
+  const TreeContent* Known(const LocalPath& dir) const;
+  // The content of the directory, whose entries the caller has read. The search stops at the
+  // first eligible file, however deep.
+  TreeContent ContentOf(const LocalPath& dir, const std::vector<ListingEntry>& entries,
                         DirectoryChain& chain);
 
  private:
-  TreeContent Scan(const std::string& LocalDir, DirectoryChain& chain);
+  TreeContent Scan(const LocalPath& dir, DirectoryChain& chain);
 
   const Options& options_;
   const std::string mask_;

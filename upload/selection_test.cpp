@@ -81,7 +81,7 @@ TEST(Listing, DatesFilesInLocalTimeAroundMidnight) {
   }
   setenv("TZ", "UTC-3", 1);
   tzset();
-  Listing listing(dir.string() + "/", "*.TXT");
+  Listing listing(LocalPath{dir.string() + "/", ""}, "*.TXT");
   ListingEntry entry;
   for (const auto& e : entries) {
     ASSERT_TRUE(listing.Next(&entry));
@@ -98,13 +98,13 @@ TEST(Listing, DatesFilesInLocalTimeAroundMidnight) {
 
 TEST(Listing, AnEmptyMaskListsNothingAMissingDirectoryFails) {
   ListingEntry entry;
-  Listing empty_mask("/", "");
+  Listing empty_mask(LocalPath{"/", ""}, "");
   EXPECT_FALSE(empty_mask.Next(&entry));
   EXPECT_FALSE(empty_mask.Failed());
-  Listing missing("/no/such/dir/", "*");
+  Listing missing(LocalPath{"/no/such/", "dir/"}, "*");
   EXPECT_FALSE(missing.Next(&entry));
   EXPECT_TRUE(missing.Failed());
-  Listing not_a_directory("/etc/hostname/", "*");
+  Listing not_a_directory(LocalPath{"/etc/hostname/", ""}, "*");
   EXPECT_FALSE(not_a_directory.Next(&entry));
   EXPECT_TRUE(not_a_directory.Failed());
 }
@@ -120,7 +120,7 @@ TEST(TreeScan, KeepsAnswersApartByRootAndMask) {
   Options options;
   options.Recurse = true;
   auto eligible = [&](TreeScan& scan, const char* root, const char* mask) {
-    const std::string dir = (top / root).string() + "/";
+    const LocalPath dir{(top / root).string() + "/", ""};
     std::vector<ListingEntry> entries;
     EXPECT_TRUE(ReadDirectory(options, dir, mask, &entries));
     DirectoryChain chain;

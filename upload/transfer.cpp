@@ -48,8 +48,8 @@ bool OpenPassiveData(RunState& run, const Reply& reply) {
   return parsed && run.DataConnection->ConnectToPeerOf(*run.ControlConnection, port);
 }
 
-void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& entry) {
-  const std::string path = LocalDir + entry.name;
+void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
+  const std::string path = LocalDir.Text() + entry.name;
   auto not_sent = [&run, &path] {
     Report(run, {NotSentMessage(path)}, kExitTransfer, Walk::kStops);
   };
@@ -58,7 +58,7 @@ void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& 
   LocalFile file;
   // A name with a line break would smuggle a command into STOR; a file that cannot be read must
   // not replace the server's copy with an empty one.
-  if (HasLineBreak(entry.name) || !file.Open(path)) return not_sent();
+  if (HasLineBreak(entry.name) || !file.Open(LocalDir, entry.name)) return not_sent();
 
   Reply reply = Exchange(run, PassiveCommand(run));
   if (!reply.IsPositive()) {

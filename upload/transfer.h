@@ -10,7 +10,7 @@
 
 // Sends the entry's file of LocalDir into the current remote directory with TYPE I, PASV and
 // STOR; a failure stops the walk.
-void UploadFile(RunState& run, const std::string& LocalDir, const ListingEntry& entry);
+void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
 // EPSV on an IPv6 control connection, PASV on an IPv4 one.
 const char* PassiveCommand(const RunState& run);
 // Connects DataConnection to the port that a PASV or EPSV reply names, on the control

@@ -33,7 +33,7 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     if (run.TransferAborted) return;
     if (entry.is_directory) continue;
     if (IsUnusable(run.options, entry)) {
-      Report(run, {NotSentMessage(dir.LocalDir + entry.name)}, kExitTransfer);
+      Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
     }
     // A file must not land in whatever remote directory was entered last.
     if (entered && IsEligibleFile(run.options, entry)) UploadFile(run, dir.LocalDir, entry);
@@ -47,14 +47,14 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
   for (const ListingEntry& entry : entries) {
     if (run.TransferAborted) return;
     if (!entry.is_directory) continue;
-    const std::string subdir = dir.LocalDir + entry.name + kDirectoryJoin;
+    const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
+                                  JoinRemotePath(dir.RemotePath, entry.name)};
     if (entry.unnamed) {
-      Report(run, {NotSentMessage(subdir)}, kExitTransfer);
+      Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
     }
-    if (!chain.Enter(subdir)) continue;
-    UploadDirectory(run, subdir + dir.FileMask, JoinRemotePath(dir.RemotePath, entry.name), chain,
-                    scan);
+    if (!chain.Enter(subdir.LocalDir)) continue;
+    UploadDirectory(run, subdir, chain, scan);
     chain.Leave();
   }
 }
@@ -63,35 +63,31 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
 
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
   const SplitMask split = SplitLocalMask(LocalMask);
+  const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath};
   DirectoryChain chain;
-  chain.Enter(split.LocalDir);
+  chain.Enter(top.LocalDir);
   TreeScan scan(run.options, split.FileMask);
-  UploadDirectory(run, LocalMask, RemotePath, chain, scan);
+  UploadDirectory(run, top, chain, scan);
 }
 
 // A directory is listed once by the walk; its answer comes from the pre-scan when that listed it
 // before, else from these entries. A directory that holds nothing to send but something to report
 // is visited without entering its remote counterpart.
-void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
-                     DirectoryChain& chain, TreeScan& scan) {
-  DirectoryContext dir;
-  SplitMask split = SplitLocalMask(LocalMask);
-  dir.LocalDir = split.LocalDir;
-  dir.FileMask = split.FileMask;
-  dir.RemotePath = RemotePath;
+void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
+                     TreeScan& scan) {
   const TreeContent* known = scan.Known(dir.LocalDir);
   if (known != nullptr && !known->eligible && !known->failed) return;
   std::vector<ListingEntry> entries;
   if (!ReadDirectory(run.options, dir.LocalDir, dir.FileMask, &entries)) {
-    Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir + "\""}, kExitTransfer);
+    Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
   const TreeContent content = known ? *known : scan.ContentOf(dir.LocalDir, entries, chain);
   if (!content.eligible && !content.failed) return;
   if (content.eligible) {
     // A local directory name with a line break would put a command of its own into CWD.
-    if (HasLineBreak(RemotePath)) {
-      return Report(run, {NotSentMessage(dir.LocalDir)}, kExitTransfer, Walk::kStops);
+    if (HasLineBreak(dir.RemotePath)) {
+      return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
     if (!EnterRemoteDirectory(run, dir)) return;
     run.TransferAborted = false;

@@ -10,7 +10,7 @@
 
 // What one activation of UploadDirectory works on.
 struct DirectoryContext {
-  std::string LocalDir;
+  LocalPath LocalDir;
   std::string FileMask;
   std::string RemotePath;
 };
@@ -18,8 +18,8 @@ struct DirectoryContext {
 // Sends what LocalMask selects into RemotePath, with the chain of visited directories and the
 // pre-scan that the whole walk shares.
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
-void UploadDirectory(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
-                     DirectoryChain& chain, TreeScan& scan);
+void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
+                     TreeScan& scan);
 // Builds and enters the remote path one component at a time with MKD and CWD.
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir);
 

@@ -5,9 +5,12 @@
 
 #include <string>
 
-// The absolute "\\?\" (or "\\?\UNC\") form of an ANSI path; "" names the current directory.
-// A path that ends in a separator keeps it.
-std::wstring LongPath(const std::string& path);
+#include "upload/local_path.h"
+
+// The absolute "\\?\" (or "\\?\UNC\") form of the directory, ending in a separator, with the
+// name after it. Only the typed part is resolved (against the current directory, and the
+// current directory of a drive for "c:"); the names below it and the name stay exactly as given.
+std::wstring LongPath(const LocalPath& dir, const std::string& name = std::string());
 
 // The wide text of an ANSI one.
 std::wstring ToWide(const std::string& text);

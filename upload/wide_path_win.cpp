@@ -19,11 +19,9 @@ bool EndsInSeparator(const std::wstring& path) {
   return !path.empty() && (path.back() == L'\\' || path.back() == L'/' || path.back() == L':');
 }
 
-}  // namespace
-
-std::wstring LongPath(const std::string& path) {
-  // An empty directory part (a bare mask) is the current directory, with its separator.
-  std::wstring wide = ToWide(path.empty() ? ".\\" : path);
+// The typed directory: an empty one (a bare mask) is the current directory.
+std::wstring ResolvedDirectory(const std::string& typed) {
+  std::wstring wide = ToWide(typed.empty() ? ".\\" : typed);
   // GetFullPathNameW resolves "d:", "..", forward slashes and the current directory, and has no
   // MAX_PATH limit; the "\\?\" form that follows is taken as it stands.
   DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
@@ -35,6 +33,12 @@ std::wstring LongPath(const std::string& path) {
   if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
   if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
+}
+
+}  // namespace
+
+std::wstring LongPath(const LocalPath& dir, const std::string& name) {
+  return ResolvedDirectory(dir.typed) + ToWide(dir.below + name);
 }
 
 bool ToAnsi(const std::wstring& name, std::string* text) {

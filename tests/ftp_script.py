@@ -25,14 +25,14 @@ YYYYMMDDHHMMSS, or 550), MDTM YYYYMMDDHHMMSS name (vsftpd's way: sets the time, 
 YYYYMMDDHHMMSS name (sets it, "213 Modify=YYYYMMDDHHMMSS; name"), times in UTC; RNFR name (350 if
 the file exists, else 550) and RNTO name (moves the file and its time, replacing a file of that
 name: 250; 503 without RNFR just before); DELE name (250 or 550); MLST name (one line of facts);
-MLSD [dir] and LIST [-opts] [path] over the passive data connection as STOR uses it: a 150 (or the
-script's reply to MLSD or LIST, 550 when the directory does not exist), the lines with CR LF, the
-close, then "MLSD_DONE" or "LIST_DONE" (226). MLSD gives "type=file;size=N;modify=...; name" and
-"type=dir;modify=...; name"; LIST gives vsftpd's "ls -l" lines, the year instead of the time
-after six months. "MLSD_LINES" and "LIST_LINES" may replace the lines: functions of the server
-and the directory's absolute path, returning text lines (sent with CR LF) or bytes (sent as they
-are). Names are resolved against the session's working directory; other commands get 502 (CWD
-and MKD 550), as before.
+MLSD [dir] and LIST [-opts] [path] over the passive data connection as STOR uses it: a 150 (or
+the script's reply to MLSD or LIST; 550 when the directory does not exist, 425 without a PASV or
+EPSV before), the lines with CR LF, the close, then "MLSD_DONE" or "LIST_DONE" (226). MLSD gives
+"type=file;size=N;modify=...; name" and "type=dir;modify=...; name"; LIST gives vsftpd's "ls -l"
+lines, the year instead of the time after six months. "MLSD_LINES" and "LIST_LINES" may replace
+the lines: functions of the server and the directory's absolute path, returning text lines (sent
+with CR LF) or bytes (sent as they are). Names are resolved against the session's working
+directory; other commands get 502 (CWD and MKD 550), as before.
 
 dirs: the remote directories at the start ("/a"), and files: (path, bytes) or (path, bytes,
 mtime), mtime in seconds since the epoch; a file's directories exist too. Afterwards files maps
@@ -523,7 +523,6 @@ def self_check():
     """The default answers, two sessions at once and a list of replies shared by the sessions,
     through Python's ftplib, without vardek."""
     import ftplib
-    import io
     old, recent = 1000000000, int(time.time()) - 3600  # 2001-09-09 01:46:40 UTC, an hour ago
     server = ScriptedServer({'PASS': ['230 Ok', '230 Ok', '421 Too many\nCLOSE']}, (
         '/', '/d', ('/d/a.txt', b'aaa', old), ('/d/e/b.txt', b'bb', recent), ('/d/e/c', b'c', old)))

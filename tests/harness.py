@@ -67,8 +67,10 @@ class Program:
     """How to start vardek on one platform, and how that platform writes texts and paths."""
 
     def __init__(self, exe, wine_prefix=None, launcher=None, measured_run=None):
-        self.exe, self.prefix, self.launcher = exe, wine_prefix, launcher
-        self.measured_run = measured_run
+        # Absolute: a case may run the program in a directory of its own (cwd).
+        absolute = lambda path: path and os.path.abspath(path)
+        self.exe, self.prefix, self.launcher = map(absolute, (exe, wine_prefix, launcher))
+        self.measured_run = absolute(measured_run)
         self.wine = wine_prefix is not None
         self.name = 'wine' if self.wine else 'native'
         self.console_encoding = 'cp866' if self.wine else 'utf-8'

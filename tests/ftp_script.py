@@ -40,9 +40,10 @@ each remote path to its bytes, and mtimes to its modification time in whole seco
 file's is when its STOR ended; a directory's is always the server's start).
 
 commands: every command line of every session, in arrival order; sessions: each connection's
-command lines, in accept order; connections: how many were accepted. stalled: a session waited
-for a command while the server had answered everything and nothing happened on any connection
-for IDLE_SECONDS (an idle connection beside a busy one is no stall).
+command lines, in accept order; accepted: their Session objects (conn, cwd, passive, commands);
+connections: how many were accepted. stalled: a session waited for a command while the server
+had answered everything and nothing happened on any connection for IDLE_SECONDS (an idle
+connection beside a busy one is no stall); that session is then closed.
 
 host is where it listens: 127.0.0.1, or ::1 for a client that must use EPSV.
 
@@ -183,7 +184,7 @@ class ScriptedServer:
                 self.dirs.add(path)
         self.commands = []   # command lines as received, from every session
         self.sessions = []   # each session's command lines
-        self.all = []        # the Session objects
+        self.accepted = []   # the Session of each connection
         self.connections = 0
         self.stalled = False
         self.used = {}
@@ -219,7 +220,7 @@ class ScriptedServer:
         self.listener.close()
         deadline = time.monotonic() + 5
         self.thread.join(5)
-        for session in list(self.all):
+        for session in list(self.accepted):
             session.thread.join(max(0, deadline - time.monotonic()))
 
     def entries(self, path):
@@ -251,7 +252,7 @@ class ScriptedServer:
             with self.lock:
                 self.connections += 1
                 self.sessions.append(session.commands)
-                self.all.append(session)
+                self.accepted.append(session)
             session.thread = threading.Thread(target=self._serve, args=(session,), daemon=True)
             session.thread.start()
 

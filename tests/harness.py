@@ -5,27 +5,27 @@ usage: harness.py SUITE[,SUITE...] (--exe PATH [--measured-run PATH]
                                     | --wine PATH --launcher PATH --prefix DIR) [-k TEXT]
                                    [--netns | --hosts]
 
-A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
-{L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
-a whole Windows command line after the program name, run through the launcher. tree: the local
-files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
-of a real server to run instead, with options (see real_servers; tls may name a certificate of
+A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port, {L}
+for the local tree as the program is given it and {/} for the platform's separator; or raw: a whole
+Windows command line after the program name, run through the launcher. tree: the local files (see
+make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind of a real
+server to run instead, with options (see real_servers; tls may name a certificate of
 certificates()); on: hooks of the scripted server, functions of the server and the local tree's
 root. out and code: the expected messages (or a function of the server that gives them) and exit
 code. Optional: cmds (the command transcript), sessions (the scripted server's transcript of each
-connection, in accept order), files (the remote files afterwards, or a function of the program
-that gives them), then (later runs) and during (see run_case), env (see fill_env), cwd (the
-directory the program runs in, relative to the local tree: '' for the tree itself, so that a
-bare mask such as *.html names its files; natively and under wine, which maps it to Z:), live
-('tty' or 'pipe' for standard output), port (21: the case runs with --netns, in a network
-namespace of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (the
-server's address is a listener that never answers), host (the scripted server's: ::1 for IPv6),
-hosts (the case runs with --hosts, where a hosts file of the test's own names vardek-dual), user
-(a login to run the program as), closed (standard streams, by number, that the program starts
-without), check(case, result) for anything else, whole (what fault_cases' check wants whole).
-result holds the run's out, code, seconds and server: the scripted server's commands,
-sessions, files and mtimes, or the real server's (see real_servers). A key not named here fails
-the case, and so does a step of then with a key that STEP_KEYS does not hold.
+connection, in accept order), files (the remote files afterwards, or a function of the program that
+gives them), then (later runs) and during (see run_case), env (see fill_env), cwd (the directory the
+program runs in, relative to the local tree: '' for the tree itself, so that a bare mask such as
+*.html names its files; natively and under wine, which maps it to Z:; later runs inherit it), live
+('tty' or 'pipe' for standard output), port (21: the case runs with --netns, in a network namespace
+of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (the server's address
+is a listener that never answers), host (the scripted server's: ::1 for IPv6), hosts (the case runs
+with --hosts, where a hosts file of the test's own names vardek-dual), user (a login to run the
+program as), closed (standard streams, by number, that the program starts without), check(case,
+result) for anything else, whole (the files that fault_cases' check wants whole). result holds the
+run's out, code, seconds and server: the scripted server's commands, sessions, files and mtimes, or
+the real server's (see real_servers). A key not named here fails the case, and so does a step of
+then with a key that STEP_KEYS does not hold.
 """
 import argparse
 import atexit

@@ -5,24 +5,31 @@ usage: harness.py SUITE[,SUITE...] (--exe PATH [--measured-run PATH]
                                     | --wine PATH --launcher PATH --prefix DIR) [-k TEXT]
                                    [--netns | --hosts]
 
-A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port,
-{L} for the local tree as the program is given it and {/} for the platform's separator; or raw:
-a whole Windows command line after the program name, run through the launcher. tree: the local
-files (see make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind
-of a real server to run instead, with options (see real_servers; tls may name a certificate of
+A case is a dict. args: the command line, with {H} for the server's host:port, {P} for its port, {L}
+for the local tree as the program is given it and {/} for the platform's separator; or raw: a whole
+Windows command line after the program name, run through the launcher. tree: the local files (see
+make_tree). script and dirs: the scripted server's (see ftp_script), or real: the kind of a real
+server to run instead, with options (see real_servers; tls may name a certificate of
 certificates()); on: hooks of the scripted server, functions of the server and the local tree's
 root. out and code: the expected messages (or a function of the server that gives them) and exit
-code. Optional: cmds (the command transcript), files (the remote files afterwards, or a function
-of the program that gives them), then (later runs) and during (see run_case), env (see fill_env),
-live ('tty' or 'pipe' for standard output), port (21: the case runs with --netns, in a network
-namespace of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (the
-server's address is a listener that never answers), host (the scripted server's: ::1 for IPv6),
-hosts (the case runs with --hosts, where a hosts file of the test's own names vardek-dual), user
-(a login to run the program as), closed (standard streams, by number, that the program starts
-without), check(case, result) for anything else.
+code. Optional: cmds (the command transcript), sessions (the scripted server's transcript of each
+connection, in accept order), files (the remote files afterwards, or a function of the program that
+gives them), then (later runs) and during (see run_case), env (see fill_env), cwd (the directory the
+program runs in, relative to the local tree: '' for the tree itself, so that a bare mask such as
+*.html names its files; natively and under wine, which maps it to Z:; later runs inherit it), live
+('tty' or 'pipe' for standard output), port (21: the case runs with --netns, in a network namespace
+of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (the server's address
+is a listener that never answers), host (the scripted server's: ::1 for IPv6), hosts (the case runs
+with --hosts, where a hosts file of the test's own names vardek-dual), user (a login to run the
+program as), closed (standard streams, by number, that the program starts without), check(case,
+result) for anything else, whole (the files that fault_cases' check wants whole). result holds the
+run's out, code, seconds and server: the scripted server's commands, sessions, files and mtimes, or
+the real server's (see real_servers). A key not named here fails the case, and so does a step of
+then with a key that STEP_KEYS does not hold.
 """
 import argparse
 import atexit
+import difflib
 import functools
 import hashlib
 import importlib
@@ -49,14 +56,21 @@ LOGIN, PASSWORD = 'usr_q7', 'pw_k3'
 MAX_RSS_KB = 4 * 1024
 # OpenSSL, loaded for "/e" only, takes its own.
 MAX_TLS_RSS_KB = 16 * 1024
+# The keys a step of then may hold, and those of a case.
+STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user', 'closed'}
+CASE_KEYS = STEP_KEYS | {
+    'name', 'script', 'dirs', 'real', 'options', 'on', 'cmds', 'sessions', 'files', 'then',
+    'during', 'port', 'only', 'refused', 'unanswered', 'host', 'hosts', 'check', 'whole'}
 
 
 class Program:
     """How to start vardek on one platform, and how that platform writes texts and paths."""
 
     def __init__(self, exe, wine_prefix=None, launcher=None, measured_run=None):
-        self.exe, self.prefix, self.launcher = exe, wine_prefix, launcher
-        self.measured_run = measured_run
+        # Absolute: a case may run the program in a directory of its own (cwd).
+        absolute = lambda path: path and os.path.abspath(path)
+        self.exe, self.prefix, self.launcher = map(absolute, (exe, wine_prefix, launcher))
+        self.measured_run = absolute(measured_run)
         self.wine = wine_prefix is not None
         self.name = 'wine' if self.wine else 'native'
         self.console_encoding = 'cp866' if self.wine else 'utf-8'
@@ -105,11 +119,11 @@ class Program:
     def command(self, args):
         return (['wine', self.exe] if self.wine else [self.exe]) + args
 
-    def run(self, args, env=None, raw=None, timeout=60, user=None, closed=()):
+    def run(self, args, env=None, raw=None, timeout=60, user=None, closed=(), cwd=None):
         """Returns (stdout bytes, exit code, seconds, peak KiB, descriptors open at exit); stdout
         goes to a file, as wine needs. The last two are None when not measured. user: a login
         to run as, since root reads every directory; closed: standard streams to start it
-        without."""
+        without; cwd: the directory to run in (None: the harness's)."""
         cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
@@ -126,7 +140,7 @@ class Program:
             try:
                 code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
                                       stdin=subprocess.DEVNULL, env=self.env(env),
-                                      timeout=timeout,
+                                      timeout=timeout, cwd=cwd,
                                       preexec_fn=lambda: [os.close(fd) for fd in closed],
                                       **who).returncode
             except subprocess.TimeoutExpired:
@@ -136,7 +150,7 @@ class Program:
             rss, fds = (int(n) for n in (measured.read().split() or (0, 0)))
             return out.read(), code, seconds, rss, fds
 
-    def run_live(self, args, env, kind):
+    def run_live(self, args, env, kind, cwd=None):
         """Runs with standard output on a terminal ('tty') or a pipe ('pipe'); also returns what
         arrived in the first 1.5 s, long before a run that waits 3 s for a silent server ends."""
         reader, writer = pty.openpty() if kind == 'tty' else os.pipe()
@@ -144,7 +158,7 @@ class Program:
             tty.setraw(writer)  # the bytes as the program wrote them, no CR added
         started = time.monotonic()
         proc = subprocess.Popen(self.command(args), stdout=writer, stderr=subprocess.DEVNULL,
-                                stdin=subprocess.DEVNULL, env=self.env(env))
+                                stdin=subprocess.DEVNULL, env=self.env(env), cwd=cwd)
         os.close(writer)
         early = os.read(reader, 4096) if select.select([reader], [], [], 1.5)[0] else b''
         out = early
@@ -225,17 +239,22 @@ def fill_env(env, program):
     return {key: value(text) for key, text in (env or {}).items()}
 
 
-def run_program(program, step, host, local):
+def run_program(program, step, host, local, root):
     """One run of the program for a case or one of its later steps."""
     args = [fill(a, program, host, local) for a in step.get('args', [])]
     step = dict(step, env=fill_env(step.get('env'), program))
+    cwd = None
+    if 'cwd' in step:
+        cwd = os.path.join(root, step['cwd'])
+        os.makedirs(cwd, exist_ok=True)
     if 'live' in step:
-        out, code, seconds, early = program.run_live(args, step.get('env'), step['live'])
+        out, code, seconds, early = program.run_live(args, step.get('env'), step['live'], cwd)
         return dict(out=out, code=code, seconds=seconds, early=early, rss=0, fds=0)
     raw = step.get('raw')
     out, code, seconds, rss, fds = program.run(args, step.get('env'),
                                                raw and fill(raw, program, host, local),
-                                               user=step.get('user'), closed=step.get('closed', ()))
+                                               user=step.get('user'), closed=step.get('closed', ()),
+                                               cwd=cwd)
     return dict(out=out, code=code, seconds=seconds, rss=rss, fds=fds)
 
 
@@ -282,15 +301,16 @@ def run_case(program, case):
                                                         args=(server, root))
         if during:
             during.start()
-        result = run_program(program, case, host, local)
+        result = run_program(program, case, host, local, root)
         result['server'] = server
         if during:
             during.join()
         problems += check_run(program, case, result, host, local)
         for n, step in enumerate(case.get('then', []), 2):
             make_tree(root, step.get('tree'))
+            step = dict({'cwd': case['cwd']} if 'cwd' in case else {}, **step)
             problems += ['run %d: %s' % (n, p) for p in check_run(
-                program, step, run_program(program, step, host, local), host, local)]
+                program, step, run_program(program, step, host, local, root), host, local)]
     finally:
         server.close()
         for s in unanswered or ():
@@ -301,6 +321,11 @@ def run_case(program, case):
         want = [fill(c, program, host, local) for c in case['cmds']]
         if server.commands != want:
             problems.append('commands:\n  expected %r\n  got      %r' % (want, server.commands))
+    if 'sessions' in case:
+        want = [[fill(c, program, host, local) for c in cmds] for cmds in case['sessions']]
+        got = getattr(server, 'sessions', 'none: a real server keeps no transcript per session')
+        if got != want:
+            problems.append('sessions:\n  expected %r\n  got      %r' % (want, got))
     files = case.get('files')
     files = files(program) if callable(files) else files
     if files is not None and server.files != files:
@@ -309,6 +334,22 @@ def run_case(program, case):
         problems.append('the dialogue stalled: the client waited for a reply to no command')
     if 'check' in case:
         problems += case['check'](case, result) or []
+    return problems
+
+
+def key_problems(case):
+    """Keys the harness does not know, in the case and in each step of then: a misspelled key
+    would otherwise check less in silence."""
+    def unknown(keys, known, where):
+        return ['%s%s key %r%s' % (
+            where, 'a case\'s' if key in CASE_KEYS else 'unknown', key,
+            ''.join(" (did you mean %r?)" % m for m in difflib.get_close_matches(key, known, 1)))
+            for key in sorted(set(keys) - known)]
+    problems = unknown(case, CASE_KEYS, '')
+    for n, step in enumerate(case.get('then', []), 2):
+        problems += unknown(step, STEP_KEYS, 'run %d: ' % n)
+    if case.get('only', 'native') not in ('native', 'wine'):
+        problems.append('only: %r is neither native nor wine' % case['only'])
     return problems
 
 
@@ -352,11 +393,15 @@ def main():
     program.start_wine()
     try:
         for case in cases:
-            if (options.k not in case['name'] or case.get('only', program.name) != program.name
-                    or options.netns != (case.get('port') == 21)
-                    or options.hosts != bool(case.get('hosts'))):
+            if options.k not in case['name']:
                 continue
-            problems = run_case(program, case)
+            # Checked whatever the platform and namespace: a case of wine's fails natively too.
+            problems = key_problems(case)
+            if not problems and (case.get('only', program.name) != program.name
+                                 or options.netns != (case.get('port') == 21)
+                                 or options.hosts != bool(case.get('hosts'))):
+                continue
+            problems = problems or run_case(program, case)
             failed += bool(problems)
             print('%s %s' % ('FAIL' if problems else 'ok  ', case['name']))
             for p in problems:

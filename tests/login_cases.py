@@ -190,3 +190,15 @@ CASES += [
          out=[m.replace('{H}', 'vardek-dual:{P}') for m in LOGGED_IN], code=0, cmds=LOGIN_CMDS)
     for host in ('127.0.0.1', '::1')
 ]
+
+# One scripted server for several connections (each run of then connects anew): a list of replies
+# counts across them, and each connection has its transcript.
+CASES += [
+    dict(name='a greeting list across connections: 421, then 220', args=ARGS,
+         script={'greeting': ['421 Too many connections\nCLOSE', '220 Ready']},
+         out=CANNOT_CONNECT, code=2, then=[dict(args=ARGS, out=LOGGED_IN, code=0)],
+         cmds=LOGIN_CMDS, sessions=[[], LOGIN_CMDS]),
+    dict(name='a PASS list across connections: the second login refused', args=ARGS,
+         script={'PASS': ['230 Ok', '421 Too many\nCLOSE']}, out=LOGGED_IN, code=0,
+         then=[dict(args=ARGS, out=LOGIN_REFUSED, code=2)], sessions=[LOGIN_CMDS, LOGIN_CMDS]),
+]

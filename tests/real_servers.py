@@ -11,13 +11,44 @@ make_certs: explicit FTPS required for the login and every data connection), tls
 highest: '1.2' or '1.3'), ssl_reuse (False: data connections need not resume the control
 connection's TLS session, which vsftpd and proftpd require by default), ipv6 (listen on ::1
 only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
-greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'). For example
+greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
+one address: vsftpd max_per_ip, proftpd MaxConnectionsPerHost, pure-ftpd -C, pyftpdlib
+max_cons_per_ip), allow_overwrite (False: proftpd's AllowOverwrite off). For example
 start_real_server('vsftpd', ('/',), LOGIN, PASSWORD, tls=make_certs(DIR).server,
-tls_version='1.2').
+tls_version='1.2'). restart() ends the server with its sessions and starts it again on the same
+port (30 to 110 ms here): for a client that must reconnect in the middle of an upload.
 
 After close(), commands holds the command lines the server received, in order, from all
 connections; vsftpd logs the password as "<password>" and each byte outside printable ASCII as
-"?", proftpd logs "PASS (hidden)"; pure-ftpd keeps none (None).
+"?", proftpd logs "PASS (hidden)" and a command only once it has ended (a STOR cut off by stop()
+is missing); pure-ftpd keeps none (None).
+
+What they answer, seen with ftplib here (Debian 12):
+- FEAT: vsftpd 3.0.3 EPRT EPSV MDTM PASV REST STREAM SIZE TVFS. proftpd 1.3.8 CLNT CSID EPRT EPSV
+  HOST LANG MDTM MFF MFMT "MLST modify*;perm*;size*;type*;unique*;UNIX.group*;UNIX.groupname*;
+  UNIX.mode*;UNIX.owner*;UNIX.ownername*;" RANG REST SIZE TVFS UTF8. pure-ftpd 1.0.50 ("211-
+  Extensions supported:", "211 End.") UTF8 EPRT IDLE MDTM SIZE MFMT REST "MLST type*;size*;sizd*;
+  modify*;UNIX.mode*;UNIX.uid*;UNIX.gid*;unique*;" MLSD PRET AUTH TLS PBSZ PROT TVFS ESTA PASV EPSV
+  ESTP. pyftpdlib 1.5.7 EPRT EPSV MDTM MFMT "MLST type*;perm*;size*;modify*;unique*;unix.mode;
+  unix.uid;unix.gid;" REST SIZE TVFS UTF8. aioftp 0.21.4: 502, no FEAT.
+- MLSD: vsftpd 500. proftpd and pure-ftpd list "." (type=cdir) and ".." (type=pdir) too, facts
+  in their FEAT order; pyftpdlib lists files and directories only; aioftp's facts are capitalised
+  and not in FEAT order ("Size=5;Create=...;Modify=...;Type=file; b.txt").
+- Setting a time: vsftpd "MDTM YYYYMMDDHHMMSS name" ("213 File modification time set."), MFMT 500.
+  proftpd MFMT ("213 Modify=20200102030405; a.txt"), pure-ftpd MFMT ("213 UTIME OK"), pyftpdlib
+  MFMT ("213 Modify=20200102030405; /d/a.txt." with the absolute path); these three take the
+  two-argument MDTM for a name and answer 550. aioftp has neither MDTM, MFMT nor SIZE (502).
+- SIZE in ASCII mode (TYPE A): proftpd and pyftpdlib 550, vsftpd and pure-ftpd the size.
+- OPTS UTF8 ON: vsftpd "200 Always in UTF8 mode.", proftpd "200 UTF8 set to on", pure-ftpd 504,
+  pyftpdlib 501, aioftp 502.
+- RNTO onto an existing file: vsftpd, pure-ftpd and pyftpdlib replace it (250); aioftp refuses
+  ("550 path already exists"); proftpd 1.3.8 replaces it with AllowOverwrite on and refuses it
+  with off ("550 b.txt: Rename permission denied"; a STOR over an existing file then gets "550
+  b.txt: Overwrite permission denied"), while RNTO to a new name still works (250).
+- max_per_ip refuses the connection beyond N at once, instead of the greeting: vsftpd "421 There
+  are too many connections from your internet address.", proftpd "530 Sorry, the maximum number of
+  connections (N) for your host are already connected.", pure-ftpd "421 Too many connections (N)
+  from this IP", pyftpdlib "421 Too many connections from the same IP address."
 """
 import ctypes
 import glob
@@ -177,6 +208,8 @@ def vsftpd(s, login, password):
                 os.path.basename(s.pam), s.base, s.transcript[0]))
     if s.banner is not None:
         conf += 'ftpd_banner=%s\n' % s.banner
+    if s.max_per_ip is not None:
+        conf += 'max_per_ip=%d\n' % s.max_per_ip
     if s.tls:
         conf += ('ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n'
                  'force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=%s\n'
@@ -194,12 +227,14 @@ def proftpd(s, login, password):
             'SocketBindTight on\nUseIPv6 off\nUser nobody\nGroup nogroup\nPidFile %s/pid\n'
             'ScoreboardFile %s/scoreboard\nDelayEngine off\nWtmpLog off\nUseReverseDNS off\n'
             'AuthOrder mod_auth_file.c\nAuthUserFile %s/passwd\nAuthGroupFile %s/group\n'
-            'RequireValidShell off\nDefaultRoot ~\nPassivePorts %d %d\nAllowOverwrite on\n'
-            % ((s.port,) + (s.base,) * 4 + (s.low, s.high)))
+            'RequireValidShell off\nDefaultRoot ~\nPassivePorts %d %d\nAllowOverwrite %s\n'
+            % ((s.port,) + (s.base,) * 4 + (s.low, s.high, 'on' if s.allow_overwrite else 'off')))
     s.transcript = (s.base + '/commands', rb'(.*)\n')
     conf += 'LogFormat command "%%r"\nExtendedLog %s ALL command\n' % s.transcript[0]
     if s.max_store is not None:
         conf += 'MaxStoreFileSize %s\n' % s.max_store
+    if s.max_per_ip is not None:
+        conf += 'MaxConnectionsPerHost %d\n' % s.max_per_ip
     if s.tls:
         # mod_tls is a package of its own; data connections must reuse the TLS session unless
         # told otherwise.
@@ -223,7 +258,8 @@ def pure_ftpd(s, login, password):
     # -Y 3: TLS for the login and for every data connection.
     return [tree + '/usr/sbin/pure-ftpd', '-S', '127.0.0.1,%d' % s.port, '-l',
             'puredb:%s/pure.pdb' % s.base, '-E', '-A', '-j', '-H', '-p', '%d:%d' % (s.low, s.high)
-            ] + (['-Y', '3', '-2', s.tls.pem] if s.tls else [])
+            ] + (['-Y', '3', '-2', s.tls.pem] if s.tls else []) + (
+            ['-C', str(s.max_per_ip)] if s.max_per_ip is not None else [])
 
 
 PYFTPDLIB = '''
@@ -232,7 +268,7 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 o = json.loads(sys.argv[1])
-log = open(o['transcript'], 'wb', buffering=0)
+log = open(o['transcript'], 'ab', buffering=0)  # a restarted server goes on with it
 
 
 class Handler(TLS_FTPHandler if o['cert'] else FTPHandler):
@@ -253,7 +289,9 @@ if o['cert']:
     if o['tls_version'] == '1.2':
         from OpenSSL import SSL
         Handler.get_ssl_context().set_max_proto_version(SSL.TLS1_2_VERSION)
-FTPServer((o['host'], o['port']), Handler).serve_forever()
+server = FTPServer((o['host'], o['port']), Handler)
+server.max_cons_per_ip = o['max_per_ip'] or 0
+server.serve_forever()
 '''
 
 
@@ -265,14 +303,14 @@ def pyftpdlib(s, login, password):
     return ['/usr/bin/python3', '-c', PYFTPDLIB, json.dumps(dict(
         root=s.root, host=s.host, port=s.port, login=login, password=password, low=s.low,
         high=s.high, read_only=s.read_only, cert=s.tls and s.tls.cert, key=s.tls and s.tls.key,
-        tls_version=s.tls_version, transcript=s.transcript[0]))]
+        tls_version=s.tls_version, transcript=s.transcript[0], max_per_ip=s.max_per_ip))]
 
 
 AIOFTP = '''
 import asyncio, json, logging, sys
 import aioftp
 o = json.loads(sys.argv[1])
-log = open(o['transcript'], 'wb', buffering=0)
+log = open(o['transcript'], 'ab', buffering=0)
 
 
 class Log(logging.Handler):
@@ -311,20 +349,21 @@ KINDS = {'vsftpd': vsftpd, 'proftpd': proftpd, 'pure-ftpd': pure_ftpd, 'pyftpdli
 TLS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
 OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
-               max_store=('proftpd',))
+               max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
+               allow_overwrite=('proftpd',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
 
 
 class RealServer:
-    """dirs holds the remote directories that exist at the start; an entry (path, bytes) is a
-    file that does, and (path, READ_ONLY) a directory where the login may not write. After
-    close(), files maps the remote path of every file, its name decoded from the client's
-    encoding, to its bytes. host is where it listens, address that with the port, as a URL
-    has it."""
-    tls = tls_version = ssl_reuse = banner = max_store = None
-    ipv6, chroot = False, True
+    """dirs holds the remote directories that exist at the start; an entry (path, bytes) or
+    (path, bytes, mtime) is a file that does, and (path, READ_ONLY) a directory where the login
+    may not write. After close(), files maps the remote path of every file, its name decoded from
+    the client's encoding, to its bytes, and mtimes to its modification time in whole seconds.
+    host is where it listens, address that with the port, as a URL has it."""
+    tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = None
+    ipv6, chroot, allow_overwrite = False, True, True
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
         for name, value in options.items():
@@ -335,7 +374,10 @@ class RealServer:
             setattr(self, name, value)
         if self.tls_version not in (None, '1.2', '1.3'):
             raise ValueError('tls_version %r' % self.tls_version)
-        self.commands, self.connections, self.files = None, 0, {}
+        if self.max_per_ip is not None and not (isinstance(self.max_per_ip, int)
+                                                and self.max_per_ip > 0):
+            raise ValueError('max_per_ip %r' % self.max_per_ip)
+        self.commands, self.connections, self.files, self.mtimes = None, 0, {}, {}
         self.proc = self.pam = self.transcript = None
         self.encoding = encoding
         self.read_only = [e[0] for e in dirs if isinstance(e, tuple) and e[1] == READ_ONLY]
@@ -351,30 +393,33 @@ class RealServer:
         self.address = ('[%s]:%d' if self.ipv6 else '%s:%d') % (self.host, self.port)
         self.low = random.randrange(20000, 60000, 16)
         self.high = self.low + 15
-        env = dict(os.environ)
+        self.kind, self.env = kind, dict(os.environ)
         try:
-            cmd = KINDS[kind](self, login, password)
+            self.cmd = KINDS[kind](self, login, password)
             if self.tls_version == '1.2':
-                env['OPENSSL_CONF'] = self.base + '/openssl.cnf'
-                with open(env['OPENSSL_CONF'], 'w') as f:  # for sessions that run as the login
+                self.env['OPENSSL_CONF'] = self.base + '/openssl.cnf'
+                with open(self.env['OPENSSL_CONF'], 'w') as f:  # for sessions run as the login
                     f.write(TLS_1_2)
             self._make_root(dirs)
-            # A shell is the namespace's first process: vsftpd in that place would also be sent
-            # the exits of its sessions' orphans, and dies of them.
-            with open(self.base + '/server.out', 'wb') as out:
-                self.proc = subprocess.Popen(
-                    ['unshare', '-p', '-f', '--mount-proc', '--kill-child', 'sh', '-c',
-                     '"$@" & wait', 'sh'] + cmd, stdin=subprocess.DEVNULL, stdout=out,
-                    stderr=out, env=env, preexec_fn=die_with_parent)
-            deadline = time.monotonic() + 10
-            while not listening(self.port):
-                if self.proc.poll() is not None or time.monotonic() > deadline:
-                    with open(self.base + '/server.out', errors='replace') as out:
-                        raise RuntimeError('%s did not start: %s' % (kind, out.read()))
-                time.sleep(0.01)
+            self._start()
         except BaseException:
             self.close()
             raise
+
+    def _start(self):
+        # A shell is the namespace's first process: vsftpd in that place would also be sent the
+        # exits of its sessions' orphans, and dies of them.
+        with open(self.base + '/server.out', 'ab') as out:
+            self.proc = subprocess.Popen(
+                ['unshare', '-p', '-f', '--mount-proc', '--kill-child', 'sh', '-c',
+                 '"$@" & wait', 'sh'] + self.cmd, stdin=subprocess.DEVNULL, stdout=out,
+                stderr=out, env=self.env, preexec_fn=die_with_parent)
+        deadline = time.monotonic() + 10
+        while not listening(self.port):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                with open(self.base + '/server.out', errors='replace') as out:
+                    raise RuntimeError('%s did not start: %s' % (self.kind, out.read()))
+            time.sleep(0.01)
 
     def write(self, name, text):
         # Readable by root alone: proftpd refuses a password file that others can read.
@@ -384,14 +429,19 @@ class RealServer:
 
     def _make_root(self, dirs):
         os.makedirs(self.root)
+        times = {}
         for entry in dirs:
-            path, data = entry if isinstance(entry, tuple) else (entry, None)
+            path, data = entry[:2] if isinstance(entry, tuple) else (entry, None)
             local = os.path.join(self.root, path.lstrip('/'))
             os.makedirs(local if data in (None, READ_ONLY) else os.path.dirname(local),
                         exist_ok=True)
             if data not in (None, READ_ONLY):
                 with open(local, 'wb') as f:
                     f.write(data)
+                if len(entry) > 2:
+                    times[local] = entry[2]
+        for local, mtime in times.items():
+            os.utime(local, (mtime, mtime))
         for top, subdirs, files in os.walk(self.root):  # the login writes as uid/gid
             for name in [top] + [os.path.join(top, n) for n in subdirs + files]:
                 os.chown(name, self.uid, self.gid)
@@ -428,6 +478,15 @@ class RealServer:
             self.proc.wait(10)
             self.proc = None
 
+    def restart(self):
+        """Ends the server and its sessions at once, as stop() does, then starts it again on the
+        same port, root and configuration, and waits until it listens."""
+        self.stop()
+        deadline = time.monotonic() + 10
+        while listening(self.port) and time.monotonic() < deadline:  # the old one, dying
+            time.sleep(0.01)
+        self._start()
+
     def close(self):
         self.stop()
         if self.transcript and os.path.exists(self.transcript[0]):
@@ -442,7 +501,9 @@ class RealServer:
                 for name in files:
                     with open(os.path.join(top, name), 'rb') as f:
                         remote = os.fsencode('/' + os.path.relpath(f.name, self.root))
-                        self.files[remote.decode(self.encoding, 'surrogateescape')] = f.read()
+                        remote = remote.decode(self.encoding, 'surrogateescape')
+                        self.files[remote] = f.read()
+                        self.mtimes[remote] = int(os.fstat(f.fileno()).st_mtime)
             shutil.rmtree(self.base, ignore_errors=True)
 
 

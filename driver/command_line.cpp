@@ -78,6 +78,7 @@ CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Op
     if (name == "/s") read.Recurse = true;
     if (name == "/c") read.CreateDirs = true;
     if (name == "/e") read.Encrypt = true;
+    if (name == "/d") read.Differs = true;
   }
   *options = read;
   return CommandLineFault::kNone;

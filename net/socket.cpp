@@ -43,6 +43,17 @@ bool TSocket::Finish() {
   return got == 0 && !TimedOut;
 }
 
+bool TSocket::ReceiveAll(std::string* data, std::size_t limit) {
+  BoundStep(ReadDeadline());
+  char chunk[16 * 1024];
+  int got = 0;
+  while ((got = Receive(chunk, sizeof chunk)) > 0 && data->size() <= limit) {
+    data->append(chunk, static_cast<std::size_t>(got));
+  }
+  EndStep();
+  return got == 0 && !TimedOut && data->size() <= limit;
+}
+
 void TSocket::BoundStep(Clock::time_point deadline) {
   StepDeadline = deadline;
   TimedOut = false;

@@ -41,6 +41,10 @@ class TSocket {
   // arrived.
   bool Finish();
 
+  // Everything the peer sends up to its close, ReadTimeout in all however it trickles. False on
+  // an error or a reset, when the time ran out, or beyond `limit` bytes.
+  bool ReceiveAll(std::string* data, std::size_t limit);
+
   // Starts TLS on the open connection (after AUTH TLS); the server's certificate is checked as
   // the settings say. The whole handshake ends within ReadTimeout. Bytes already received in the
   // clear are dropped, so that none can pass for a reply that came under TLS.

@@ -375,16 +375,27 @@ def times(case, result):
             else ['remote times: %r' % mtimes])
 
 
-# The Windows build sends nothing for a bare mask today, though wine runs it in the directory
-# (Z:\...) and it finds ".\*.html" there.
+# A mask as a batch file gives it after "cd /d c:\site": bare, in ".", in "..", and relative to
+# the current directory of a drive; messages show the paths as typed.
 CASES += [
     dict(name='a %s in the directory the program runs in' % label, cwd='site',
-         args=[mask, '{H}', LOGIN, PASSWORD, '/'],
-         tree={'site/a.html': b'a', 'site/b.txt': b'b', 'c.html': b'c'},
-         out=run(CWD('/'), 'Отправляем на сервер файл "%s"' % shown), code=0,
-         sessions=[LOGIN_CMDS + ['CWD /'] + xfer('a.html')], files={'/a.html': b'a'}, **only)
-    for label, mask, shown, only in (('bare mask', '*.html', 'a.html', dict(only='native')),
-                                     ('mask in "."', '.{/}*.html', '.{/}a.html', {}))
+         args=[mask, '{H}', LOGIN, PASSWORD, '/', '/s', '/c'],
+         tree={'site/a.html': b'a', 'site/b.txt': b'b', 'site/in.html/d.html': b'd',
+               'c.html': b'c'},
+         out=run(CWD('/'), 'Отправляем на сервер файл "%s"' % shown, *below), code=0,
+         files=files, **only)
+    for label, mask, shown, below, files, only in [
+        ('bare mask', '*.html', 'a.html',
+         [CWD('/in.html'), MADE('/in.html'), 'Отправляем на сервер файл "in.html{/}d.html"'],
+         {'/a.html': b'a', '/in.html/d.html': b'd'}, {}),
+        ('mask in "."', '.{/}*.html', '.{/}a.html',
+         [CWD('/in.html'), MADE('/in.html'), 'Отправляем на сервер файл ".{/}in.html{/}d.html"'],
+         {'/a.html': b'a', '/in.html/d.html': b'd'}, {}),
+        ('mask in ".."', '..{/}*.html', '..{/}c.html', [], {'/c.html': b'c'}, {}),
+        ('mask relative to a drive', 'z:*.html', 'z:a.html',
+         [CWD('/in.html'), MADE('/in.html'), 'Отправляем на сервер файл "z:in.html\\d.html"'],
+         {'/a.html': b'a', '/in.html/d.html': b'd'}, dict(only='wine')),
+    ]
 ] + [
     dict(name='files on the server before the run keep their bytes and times',
          args=args('*', '/site'), tree=ONE,

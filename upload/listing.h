@@ -20,7 +20,11 @@ struct LocalDate {
 struct ListingEntry {
   std::string name;
   bool is_directory = false;  // a link to a directory counts as one
-  LocalDate written;          // of the last write, when the listing was asked for dates
+  // When the listing was asked for details: the local date of the last write, its time (UTC,
+  // whole seconds since 1970) and the size.
+  LocalDate written;
+  std::int64_t modified = 0;
+  std::int64_t size = -1;
   // The listing shows the entry, but what it is cannot be read.
   bool unreadable = false;
   // The name does not fit the platform's narrow text encoding, so no command can name the entry;
@@ -33,7 +37,7 @@ struct ListingEntry {
 // failed one. An empty FileMask names no file: the listing is empty.
 class Listing {
  public:
-  Listing(const LocalPath& dir, const std::string& FileMask, bool with_dates = true);
+  Listing(const LocalPath& dir, const std::string& FileMask, bool with_details = true);
   ~Listing();
   Listing(const Listing&) = delete;
   Listing& operator=(const Listing&) = delete;

@@ -24,10 +24,10 @@ LocalDate DateOf(time_t when) {
   return {year, local.tm_mon + 1, local.tm_mday};
 }
 
-ListingEntry EntryOf(int dir, const dirent& found, bool with_dates) {
+ListingEntry EntryOf(int dir, const dirent& found, bool with_details) {
   ListingEntry entry;
   entry.name = found.d_name;
-  if (!with_dates && (found.d_type == DT_DIR || found.d_type == DT_REG)) {
+  if (!with_details && (found.d_type == DT_DIR || found.d_type == DT_REG)) {
     entry.is_directory = found.d_type == DT_DIR;
     return entry;
   }
@@ -40,6 +40,8 @@ ListingEntry EntryOf(int dir, const dirent& found, bool with_dates) {
   }
   entry.is_directory = S_ISDIR(info.st_mode);
   entry.written = DateOf(info.st_mtime);
+  entry.modified = info.st_mtime;
+  entry.size = info.st_size;
   return entry;
 }
 
@@ -57,7 +59,7 @@ struct Listing::State {
   bool failed = false;
 };
 
-Listing::Listing(const LocalPath& path, const std::string& FileMask, bool with_dates)
+Listing::Listing(const LocalPath& path, const std::string& FileMask, bool with_details)
     : state_(new State) {
   if (FileMask.empty()) return;
   const std::string text = path.Text();
@@ -74,7 +76,7 @@ Listing::Listing(const LocalPath& path, const std::string& FileMask, bool with_d
       break;
     }
     if (MatchesMask(found->d_name, FileMask)) {
-      state_->entries.push_back(EntryOf(dirfd(dir), *found, with_dates));
+      state_->entries.push_back(EntryOf(dirfd(dir), *found, with_details));
     }
   }
   closedir(dir);

@@ -41,11 +41,22 @@ bool IsDirectory(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// FILETIME counts 100 ns since 1601, in UTC already.
+std::int64_t SecondsSince1970(const FILETIME& time) {
+  const std::int64_t ticks =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime);
+  return ticks / 10000000 - 11644473600LL;
+}
+
 ListingEntry EntryOf(const WIN32_FIND_DATAW& data) {
   ListingEntry entry;
   entry.unnamed = !ToAnsi(data.cFileName, &entry.name);
   entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.written = DateOf(data.ftLastWriteTime);
+  entry.modified = SecondsSince1970(data.ftLastWriteTime);
+  entry.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                         data.nFileSizeLow);
   return entry;
 }
 

@@ -18,6 +18,8 @@ struct Options {
   bool TodayOnly = false;   // "/t"
   bool Recurse = false;     // "/s"
   bool CreateDirs = false;  // "/c"
+  // "/d": only files that the server does not hold as they are, by size and time.
+  bool Differs = false;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;

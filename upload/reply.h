@@ -42,6 +42,34 @@ bool ParseExtendedPassivePort(const std::string& reply, int* port);
 // hexadecimal one after $, x, X, 0x or 0X; nothing may follow the digits.
 bool ParseInteger(const std::string& text, std::int64_t* value);
 
+// What FEAT (RFC 2389) says the server can do, of what a run uses; none after a refused FEAT.
+struct ServerFeatures {
+  bool mlsd = false;  // "MLST" is listed, and with it MLSD (RFC 3659)
+  bool mfmt = false;  // sets a file's time
+  bool mdtm = false;  // tells a file's time; vsftpd also sets it with two arguments
+  bool utf8 = false;  // RFC 2640
+};
+ServerFeatures ParseFeatures(const Reply& reply);
+
+// A plain file of a remote directory listing.
+struct RemoteFile {
+  std::int64_t size = -1;      // -1: not known
+  std::int64_t modified = -1;  // UTC, seconds since 1970; -1: not known to the second
+};
+
+// One line of an MLSD listing (RFC 3659): "fact=value;...; name", facts in any order and case.
+// False for a line that names no plain file (a directory, a link, "cdir") or cannot be read.
+bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file);
+// One line of a LIST listing in the "ls -l" form of Unix servers. Only the name and the size of a
+// plain file are taken: its time is to the minute at best, in the server's own zone.
+bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file);
+
+// A time-val of RFC 3659, "YYYYMMDDHHMMSS" with any fraction of a second (dropped), in UTC.
+bool ParseTimeVal(const std::string& text, std::int64_t* seconds);
+std::string FormatTimeVal(std::int64_t seconds);
+// The time of a 213 reply to MDTM.
+bool ParseMdtmReply(const Reply& reply, std::int64_t* seconds);
+
 // The directory of a 257 reply line: the text between the first quote and its closing quote,
 // a doubled quote standing for one (RFC 959). False when the line names none.
 bool DirectoryOfPwdReply(const std::string& line, std::string* directory);

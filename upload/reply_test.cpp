@@ -135,3 +135,110 @@ TEST(DirectoryOfPwdReply, TakesTheQuotedNameWithDoubledQuotes) {
     EXPECT_EQ(directory, c.directory ? c.directory : "unchanged") << c.line;
   }
 }
+
+TEST(ParseFeatures, ReadsTheFeaturesARunUses) {
+  Reply feat;
+  feat.complete = true;
+  feat.lines = {"211-Features:", " EPRT", " MDTM", " mfmt", " MLST type*;size*;modify*;",
+                " UTF8", "211 End"};
+  ServerFeatures features = ParseFeatures(feat);
+  EXPECT_TRUE(features.mlsd && features.mfmt && features.mdtm && features.utf8);
+  feat.lines = {"211-Features:", " EPSV", " MDTM", " SIZE", "MFMT in the text", "211 End"};
+  features = ParseFeatures(feat);  // vsftpd: no MLST, no MFMT
+  EXPECT_TRUE(features.mdtm && !features.mlsd && !features.mfmt && !features.utf8);
+  feat.lines = {"500 FEAT not understood"};
+  features = ParseFeatures(feat);
+  EXPECT_FALSE(features.mdtm || features.mlsd || features.mfmt || features.utf8);
+}
+
+TEST(ParseMlsdLine, TakesPlainFilesWithTheirSizeAndTime) {
+  const struct {
+    const char* line;
+    const char* name;  // nullptr: no plain file
+    std::int64_t size, modified;
+  } cases[] = {
+      {"type=file;size=4096;modify=20261208043500; index.html", "index.html", 4096, 1796704500},
+      {"Type=File;Size=1;Modify=20261208043500.123;Perm=adfrw; a b;c.txt", "a b;c.txt", 1,
+       1796704500},
+      {"modify=19700101000000;size=0;type=file;unique=803U1; x", "x", 0, 0},
+      {"type=file; no facts of size", "no facts of size", -1, -1},
+      {"type=file;size=7;modify=2026; bad time", "bad time", 7, -1},
+      {"type=file;size=12x; odd size", "odd size", -1, -1},
+      {"type=dir;modify=20261208043500; sub", nullptr, 0, 0},
+      {"type=cdir;modify=20261208043500; .", nullptr, 0, 0},
+      {"Type=cdir; /home/u", nullptr, 0, 0},
+      {"type=OS.unix=slink:/x;size=3; link", nullptr, 0, 0},
+      {"size=3; no type", nullptr, 0, 0},
+      {"type=file;size=3;", nullptr, 0, 0},
+      {"", nullptr, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::string name;
+    RemoteFile file;
+    ASSERT_EQ(ParseMlsdLine(c.line, &name, &file), c.name != nullptr) << c.line;
+    if (c.name == nullptr) continue;
+    EXPECT_EQ(name, c.name) << c.line;
+    EXPECT_EQ(file.size, c.size) << c.line;
+    EXPECT_EQ(file.modified, c.modified) << c.line;
+  }
+}
+
+TEST(ParseListLine, TakesTheNameAndSizeOfPlainFiles) {
+  const struct {
+    const char* line;
+    const char* name;  // nullptr: no plain file
+    std::int64_t size;
+  } cases[] = {
+      {"-rw-r--r--    1 1000     1000         4096 Dec 08 04:35 index.html", "index.html", 4096},
+      {"-rw-r--r--    1 ftp      ftp             0 Jan  1  2025 with  two blanks", "with  two blanks",
+       0},
+      {"-rw-r--r--   1 owner 12 Dec  8 04:35  leading blank", " leading blank", 12},
+      {"-rw-r--r--    1 1000       1000             7 Dec  8 04:35 Dec 8 04:35 x", "Dec 8 04:35 x",
+       7},
+      {"-rw-r--r-- 1 u g 5 dec 31 23:59 lower.txt", "lower.txt", 5},
+      {"drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 sub", nullptr, 0},
+      {"lrwxrwxrwx    1 1000     1000            6 Dec 08 04:35 l -> target", nullptr, 0},
+      {"total 12", nullptr, 0},
+      {"-rw-r--r--    1 1000     1000         4096 Dec 08 04:35", nullptr, 0},
+      {"-rw-r--r--    1 1000     1000         big Dec 08 04:35 x", nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    std::string name;
+    RemoteFile file;
+    ASSERT_EQ(ParseListLine(c.line, &name, &file), c.name != nullptr) << c.line;
+    if (c.name == nullptr) continue;
+    EXPECT_EQ(name, c.name) << c.line;
+    EXPECT_EQ(file.size, c.size) << c.line;
+    EXPECT_EQ(file.modified, -1) << c.line;
+  }
+}
+
+TEST(ParseTimeVal, ReadsUtcTimesToTheSecond) {
+  const struct {
+    const char* text;
+    std::int64_t seconds;  // -1: refused
+  } cases[] = {
+      {"19700101000000", 0},          {"20261208043500", 1796704500},
+      {"20000229235959", 951868799},  {"20261208043500.999", 1796704500},
+      {"21060207062815", 4294967295}, {"1970010100000", -1},
+      {"20261308043500", -1},         {"20261208243500", -1},
+      {"20261208043500.", -1},        {"2026120804350x", -1},
+      {"20261208043500Z", -1},        {"", -1},
+  };
+  for (const auto& c : cases) {
+    std::int64_t seconds = -1;
+    EXPECT_EQ(ParseTimeVal(c.text, &seconds), c.seconds >= 0) << c.text;
+    if (c.seconds >= 0) {
+      EXPECT_EQ(seconds, c.seconds) << c.text;
+      EXPECT_EQ(FormatTimeVal(seconds), std::string(c.text).substr(0, 14)) << c.text;
+    }
+  }
+  Reply mdtm;
+  mdtm.complete = true;
+  mdtm.lines = {"213 20261208043500"};
+  std::int64_t seconds = 0;
+  EXPECT_TRUE(ParseMdtmReply(mdtm, &seconds));
+  EXPECT_EQ(seconds, 1796704500);
+  mdtm.lines = {"550 No such file"};
+  EXPECT_FALSE(ParseMdtmReply(mdtm, &seconds));
+}

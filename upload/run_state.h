@@ -8,8 +8,10 @@
 #include <string>
 
 #include "net/socket.h"
+#include "upload/comparison.h"
 #include "upload/console.h"
 #include "upload/options.h"
+#include "upload/reply.h"
 
 // Exit codes: the stage at which a run failed.
 enum ExitCode : std::int32_t {
@@ -32,6 +34,14 @@ struct RunState {
   std::int32_t ExitStatus = 0;
   std::unique_ptr<TSocket> ControlConnection;
   std::unique_ptr<TSocket> DataConnection;
+  // "/d": what the server can do, and how its times compare with local ones.
+  ServerFeatures Features;
+  TimeRule Times = TimeRule::kExact;
+  bool BinaryType = false;  // TYPE I is in force on the control connection
+  // What the run did, for the summary of "/d".
+  std::int64_t FilesSent = 0;
+  std::int64_t BytesSent = 0;
+  std::int64_t FilesUnchanged = 0;
   // The area files are copied through, made once for the run: under wine a large allocation
   // per file costs more than sending the file.
   std::unique_ptr<char[]> CopyBuffer;

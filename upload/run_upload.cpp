@@ -2,6 +2,7 @@
 #include "upload/run_upload.h"
 
 #include "upload/control.h"
+#include "upload/remote_listing.h"
 #include "upload/remote_path.h"
 #include "upload/reply.h"
 #include "upload/walk.h"
@@ -77,6 +78,20 @@ std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
   return JoinRemotePath(home, RemotePath);
 }
 
+// Digits in groups of three, as Russian text writes large numbers: 12 345.
+std::string Grouped(std::int64_t number) {
+  std::string digits = std::to_string(number);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, " ");
+  return digits;
+}
+
+// "/d" says what it did, since it sends files in silence.
+void WriteSummary(RunState& run) {
+  run.WriteMessage("Отправлено файлов: " + Grouped(run.FilesSent) + " (" +
+                   Grouped(run.BytesSent) + " байт), без изменений: " +
+                   Grouped(run.FilesUnchanged));
+}
+
 }  // namespace
 
 void RunUpload(RunState& run) {
@@ -94,7 +109,9 @@ void RunUpload(RunState& run) {
     return;
   }
   if (run.options.Encrypt && !ProtectDataConnections(run)) return;
+  if (run.options.Differs) LearnFeatures(run);
   run.WriteMessage("Начинаем пересылку файлов");
   UploadTree(run, run.options.LocalMask, AbsoluteRemotePath(run, run.options.RemotePath));
+  if (run.options.Differs) WriteSummary(run);
   run.WriteMessage("Пересылка файлов закончена");
 }

@@ -33,8 +33,8 @@ bool IsUnusable(const Options& options, const ListingEntry& entry) {
 
 bool ReadDirectory(const Options& options, const LocalPath& dir, const std::string& FileMask,
                    std::vector<ListingEntry>* entries) {
-  // Dates cost a call per entry on some platforms; only "/t" reads them.
-  Listing listing(dir, FileMask, options.TodayOnly);
+  // Dates and sizes cost a call per entry on some platforms; only "/t" and "/d" read them.
+  Listing listing(dir, FileMask, options.TodayOnly || options.Differs);
   ListingEntry entry;
   while (listing.Next(&entry)) {
     if (IsUsable(entry)) entries->push_back(std::move(entry));

@@ -21,56 +21,66 @@ constexpr int kReadUnit = 64 << 10;
 // send failed, so that a file that reached the server only in part is never taken as sent; also
 // when the file ended short of its size at opening: cut while it was read, it arrived as neither
 // its old nor its new self. A file that grows is sent up to its new end.
-bool CopyToData(LocalFile& file, TSocket& data, char* buffer) {
-  std::int64_t copied = 0;
+bool CopyToData(LocalFile& file, TSocket& data, char* buffer, std::int64_t* copied) {
   for (;;) {
     int got = file.Read(buffer, kReadUnit);
-    if (got == 0) return copied >= file.Size();
+    if (got == 0) return *copied >= file.Size();
     if (got < 0 || !data.Send(buffer, got)) return false;
-    copied += got;
+    *copied += got;
   }
 }
 
 }  // namespace
 
-const char* PassiveCommand(const RunState& run) {
-  // PASV can describe only an IPv4 address.
-  return run.ControlConnection->IsIPv6() ? "EPSV" : "PASV";
+void UseBinaryType(RunState& run) {
+  if (run.options.Differs && run.BinaryType) return;
+  Exchange(run, "TYPE I");
+  run.BinaryType = true;
 }
 
-bool OpenPassiveData(RunState& run, const Reply& reply) {
+DataOpen OpenDataConnection(RunState& run) {
+  // PASV can describe only an IPv4 address.
+  const bool ipv6 = run.ControlConnection->IsIPv6();
+  const Reply reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
+  if (!reply.IsPositive()) return DataOpen::kPassiveRefused;
   int port = 0;
   const std::string& line = PassiveLine(reply);
   // The address fields are not used: the data connection goes to the host of the control
   // connection, so a reply can neither steer a file to another host nor trip over NAT.
-  bool parsed = run.ControlConnection->IsIPv6() ? ParseExtendedPassivePort(line, &port)
-                                                : ParsePassivePort(line, &port);
-  return parsed && run.DataConnection->ConnectToPeerOf(*run.ControlConnection, port);
+  const bool parsed =
+      ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
+  if (parsed && run.DataConnection->ConnectToPeerOf(*run.ControlConnection, port)) {
+    return DataOpen::kOpen;
+  }
+  return DataOpen::kUnreachable;
 }
 
-void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
+bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
   const std::string path = LocalDir.Text() + entry.name;
   auto not_sent = [&run, &path] {
     Report(run, {NotSentMessage(path)}, kExitTransfer, Walk::kStops);
+    return false;
   };
-  Exchange(run, "TYPE I");
+  UseBinaryType(run);
   run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
   LocalFile file;
   // A name with a line break would smuggle a command into STOR; a file that cannot be read must
   // not replace the server's copy with an empty one.
   if (HasLineBreak(entry.name) || !file.Open(LocalDir, entry.name)) return not_sent();
 
-  Reply reply = Exchange(run, PassiveCommand(run));
-  if (!reply.IsPositive()) {
-    return Report(
-        run, {"Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме"},
-        kExitPassive, Walk::kStops);
+  switch (OpenDataConnection(run)) {
+    case DataOpen::kPassiveRefused:
+      Report(run,
+             {"Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме"},
+             kExitPassive, Walk::kStops);
+      return false;
+    case DataOpen::kUnreachable:
+      Report(run, {"Не удается установить связь с сокетом данных"}, kExitTransfer, Walk::kStops);
+      return false;
+    case DataOpen::kOpen:
+      break;
   }
-  if (!OpenPassiveData(run, reply)) {
-    return Report(run, {"Не удается установить связь с сокетом данных"}, kExitTransfer,
-                  Walk::kStops);
-  }
-  reply = Exchange(run, "STOR " + entry.name);
+  const Reply reply = Exchange(run, "STOR " + entry.name);
   // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
   // come before as the end of the connection.
   if (reply.IsRefusal() ||
@@ -80,7 +90,8 @@ void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
   }
   // Not zeroed: a small file leaves the pages it does not need untouched.
   if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
-  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get());
+  std::int64_t bytes = 0;
+  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get(), &bytes);
   file.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
@@ -88,5 +99,8 @@ void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
   run.DataConnection->Close();
   // After a failed copy the file is not sent whatever the server says; and its reply, if it
   // ever comes, is not worth another time-out, since the walk ends here.
-  if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) not_sent();
+  if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) return not_sent();
+  ++run.FilesSent;
+  run.BytesSent += bytes;
+  return true;
 }

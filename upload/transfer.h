@@ -9,12 +9,15 @@
 #include "upload/run_state.h"
 
 // Sends the entry's file of LocalDir into the current remote directory with TYPE I, PASV and
-// STOR; a failure stops the walk.
-void UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
-// EPSV on an IPv6 control connection, PASV on an IPv4 one.
-const char* PassiveCommand(const RunState& run);
-// Connects DataConnection to the port that a PASV or EPSV reply names, on the control
-// connection's host.
-bool OpenPassiveData(RunState& run, const Reply& reply);
+// STOR; true when the server confirmed it whole. A failure stops the walk.
+bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
+// TYPE I before every file; under "/d" once for the connection, which pays for the round trip
+// that setting each file's time takes.
+void UseBinaryType(RunState& run);
+
+enum class DataOpen { kOpen, kPassiveRefused, kUnreachable };
+// Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
+// connects DataConnection to it, on the control connection's host.
+DataOpen OpenDataConnection(RunState& run);
 
 #endif  // VARDEK_UPLOAD_TRANSFER_H_

@@ -1,34 +1,61 @@
 // The directory walk.
 #include "upload/walk.h"
 
+#include <algorithm>
+
 #include "upload/control.h"
+#include "upload/remote_listing.h"
 #include "upload/remote_path.h"
 #include "upload/transfer.h"
 
 namespace {
 
+enum class Entered { kNo, kExisting, kCreated };
+
 std::string NotFoundMessage(const std::string& RemotePath) {
   return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
 }
 
-bool EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
+Entered EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
-  if (Exchange(run, "CWD " + dir.RemotePath).IsPositive()) return true;
+  if (Exchange(run, "CWD " + dir.RemotePath).IsPositive()) return Entered::kExisting;
   if (!run.options.CreateDirs) {
     Report(run,
            {NotFoundMessage(dir.RemotePath),
             "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
            kExitDirectory);
-    return false;
+    return Entered::kNo;
   }
-  if (MakeRemotePath(run, dir)) return true;
+  if (MakeRemotePath(run, dir)) return Entered::kCreated;
   Report(run, {NotFoundMessage(dir.RemotePath)}, kExitDirectory);
-  return false;
+  return Entered::kNo;
+}
+
+// "/d": whether the server holds the file as it is, by the listing, or by MDTM where a LIST gave
+// no time to the second.
+bool ServerHolds(RunState& run, RemoteDirectory& remote, const ListingEntry& entry) {
+  auto found = remote.find(entry.name);
+  RemoteFile* file = found == remote.end() ? nullptr : &found->second;
+  if (NeedsRemoteTime(entry, file) && !AskRemoteTime(run, entry.name, file)) return false;
+  return IsUnchanged(entry, file, run.Times);
+}
+
+// "/d" compares with the server's listing of a directory that was there; one that "/c" made
+// holds nothing yet. Without a listing every file is sent.
+bool ListRemoteFiles(RunState& run, const std::vector<ListingEntry>& entries, Entered entered,
+                     RemoteDirectory* remote) {
+  if (!run.options.Differs || entered != Entered::kExisting) return false;
+  const bool any = std::any_of(entries.begin(), entries.end(), [&run](const ListingEntry& entry) {
+    return IsEligibleFile(run.options, entry);
+  });
+  return any && ReadRemoteDirectory(run, remote);
 }
 
 // Files the run cannot use are reported in their place; the others go on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
-               bool entered) {
+               Entered entered) {
+  RemoteDirectory remote;
+  const bool compare = ListRemoteFiles(run, entries, entered, &remote);
   for (const ListingEntry& entry : entries) {
     if (run.TransferAborted) return;
     if (entry.is_directory) continue;
@@ -36,7 +63,12 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
       Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
     }
     // A file must not land in whatever remote directory was entered last.
-    if (entered && IsEligibleFile(run.options, entry)) UploadFile(run, dir.LocalDir, entry);
+    if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
+    if (compare && ServerHolds(run, remote, entry)) {
+      ++run.FilesUnchanged;
+    } else if (UploadFile(run, dir.LocalDir, entry) && run.options.Differs) {
+      SetRemoteTime(run, entry.name, entry.modified);
+    }
   }
 }
 
@@ -84,15 +116,17 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain&
   }
   const TreeContent content = known ? *known : scan.ContentOf(dir.LocalDir, entries, chain);
   if (!content.eligible && !content.failed) return;
+  Entered entered = Entered::kNo;
   if (content.eligible) {
     // A local directory name with a line break would put a command of its own into CWD.
     if (HasLineBreak(dir.RemotePath)) {
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
-    if (!EnterRemoteDirectory(run, dir)) return;
+    entered = EnterRemoteDirectory(run, dir);
+    if (entered == Entered::kNo) return;
     run.TransferAborted = false;
   }
-  SendFiles(run, dir, entries, content.eligible);
+  SendFiles(run, dir, entries, entered);
   VisitSubdirectories(run, dir, entries, chain, scan);
 }
 

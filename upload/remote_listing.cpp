@@ -1,0 +1,75 @@
+// Remote directory listings and file times for "/d".
+#include "upload/remote_listing.h"
+
+#include "upload/control.h"
+#include "upload/transfer.h"
+
+namespace {
+
+// A listing larger than this is no site's directory; it is not read, and the files are sent.
+constexpr std::size_t kLongestListing = 64 << 20;
+
+// The listing's bytes, over a data connection opened as a file's is; false unless it came whole
+// and the server confirmed it.
+bool ReceiveListing(RunState& run, const std::string& command, std::string* data) {
+  UseBinaryType(run);
+  if (OpenDataConnection(run) != DataOpen::kOpen) return false;
+  TSocket& connection = *run.DataConnection;
+  const Reply reply = Exchange(run, command);
+  bool received = !reply.IsRefusal() &&
+                  (!run.options.Encrypt || connection.ProtectLike(*run.ControlConnection)) &&
+                  connection.ReceiveAll(data, kLongestListing);
+  connection.Close();
+  // A refusal has no completion reply to wait for.
+  return received && !reply.IsRefusal() && ReadReply(*run.ControlConnection).IsPositive();
+}
+
+std::vector<std::string> Lines(const std::string& data) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < data.size()) {
+    std::size_t end = data.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = data.size();
+    if (end > at) lines.push_back(data.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+void LearnFeatures(RunState& run) {
+  const Reply reply = Exchange(run, "FEAT");
+  run.Features = ParseFeatures(reply);
+  // A server that lists neither way of setting a time can set none; one without FEAT may.
+  const bool settable = run.Features.mfmt || run.Features.mdtm || !reply.IsPositive();
+  run.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
+}
+
+bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
+  const bool mlsd = run.Features.mlsd;
+  std::string data;
+  if (!ReceiveListing(run, mlsd ? "MLSD" : "LIST", &data)) return false;
+  std::string name;
+  RemoteFile file;
+  for (const std::string& line : Lines(data)) {
+    if (mlsd ? ParseMlsdLine(line, &name, &file) : ParseListLine(line, &name, &file)) {
+      (*files)[name] = file;
+    }
+  }
+  return true;
+}
+
+bool AskRemoteTime(RunState& run, const std::string& name, RemoteFile* file) {
+  return ParseMdtmReply(Exchange(run, "MDTM " + name), &file->modified);
+}
+
+void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
+  if (run.Times == TimeRule::kNotEarlier) return;
+  const std::string time = FormatTimeVal(modified);
+  const Reply reply = Exchange(run, (run.Features.mfmt ? "MFMT " : "MDTM ") + time + " " + name);
+  // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
+  if (!run.Features.mfmt && reply.complete && reply.first_line()[0] == '5') {
+    run.Times = TimeRule::kNotEarlier;
+  }
+}

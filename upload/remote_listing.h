@@ -1,0 +1,32 @@
+// "/d": what the server holds in the current remote directory, and setting a stored file's time.
+#ifndef VARDEK_UPLOAD_REMOTE_LISTING_H_
+#define VARDEK_UPLOAD_REMOTE_LISTING_H_
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "upload/reply.h"
+#include "upload/run_state.h"
+
+// The plain files of a remote directory by name.
+using RemoteDirectory = std::unordered_map<std::string, RemoteFile>;
+
+// Asks FEAT what the server can do, and from it how times can be compared.
+void LearnFeatures(RunState& run);
+
+// One MLSD (or, where the server has none, LIST) of the current remote directory over a data
+// connection like a file's. False when the listing could not be had whole: the directory's files
+// are then sent as without "/d".
+bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files);
+
+// Asks MDTM for the time of a file that the listing gave without one; false when the server
+// does not tell.
+bool AskRemoteTime(RunState& run, const std::string& name, RemoteFile* file);
+
+// Gives the stored file the local file's time (MFMT, or vsftpd's two-argument MDTM), so that the
+// next run finds it unchanged. A server that turns the MDTM form down can set no time: the rest
+// of the run compares times by kNotEarlier.
+void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified);
+
+#endif  // VARDEK_UPLOAD_REMOTE_LISTING_H_

@@ -43,6 +43,7 @@ constexpr DWORD kBelowTls12 =
 // SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h, which this file has no other use for.
 constexpr DWORD kIgnoreNameMismatch = 0x00001000;
 constexpr int kRecordsPerSend = 16;
+constexpr char kAlertRecord = 0x15;  // the content type of a TLS record that holds an alert
 // A handshake token that could not go out, a failure that SChannel has no status for.
 constexpr SECURITY_STATUS kNotSent = SEC_E_INTERNAL_ERROR;
 
@@ -414,6 +415,10 @@ Arrival TlsSession::Impl::ReceiveMore(const TlsWait& wait) {
 // Decrypts the first record of `received` in place, if it is all there.
 Unwrapped TlsSession::Impl::DecryptNext(const TlsWait& wait) {
   if (received.empty()) return Unwrapped::kNeedMore;
+  // Wine's SChannel decrypts a close_notify to nothing with SEC_E_OK, where Windows says
+  // SEC_I_CONTEXT_EXPIRED: an alert record that gives no data is the peer's close, or a server
+  // that waits for ours after a listing would wait for ever.
+  const bool alert = received.front() == kAlertRecord;
   SecBuffer buffers[4] = {
       {static_cast<unsigned long>(received.size()), SECBUFFER_DATA, received.data()},
       {0, SECBUFFER_EMPTY, nullptr},
@@ -426,14 +431,17 @@ Unwrapped TlsSession::Impl::DecryptNext(const TlsWait& wait) {
     return status == SEC_I_CONTEXT_EXPIRED ? Unwrapped::kClosed : Unwrapped::kFailed;
   }
   SecBuffer extra{0, SECBUFFER_EMPTY, nullptr};
+  bool data_found = false;
   for (const SecBuffer& buffer : buffers) {
     if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
       const char* data = static_cast<const char*>(buffer.pvBuffer);
       plain.insert(plain.end(), data, data + buffer.cbBuffer);
+      data_found = true;
     }
     if (buffer.BufferType == SECBUFFER_EXTRA) extra = buffer;
   }
   KeepExtra(extra);
+  if (alert && !data_found && status == SEC_E_OK) return Unwrapped::kClosed;
   if (status == SEC_I_RENEGOTIATE && !Renegotiate(wait)) return Unwrapped::kFailed;
   return Unwrapped::kRecord;
 }

@@ -8,7 +8,7 @@ from harness import LOGIN, PASSWORD
 from login_cases import CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
 from real_servers import READ_ONLY
 from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
-                          run, sent)
+                          differs_run, run, sent)
 
 SERVERS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib', 'aioftp')
 
@@ -246,4 +246,48 @@ CASES += [
          out=run(CWD('/'), SEND('Big.dat'), NOT_SENT('Big.dat'), STOP), code=5,
          check=quick_and_short)
     for label, end, env in (('stops', 'stop', {}), ('goes silent', 'freeze', {'VARDEK_TIMEOUT': '3'}))
+]
+
+# "/d" against each server's own way of listing and of setting times (vsftpd: LIST, MDTM and
+# its MDTM form; the others MLSD and MFMT): a publish, an unchanged republish that sends
+# nothing, then the changes that fool clients comparing less exactly, and exactly those go.
+T0 = int(NOW) // 60 * 60 - 3600  # on a minute: T0 + 20 is the same minute
+SITE = {'index.html': (b'<h1>home</h1>', T0), 'same.html': (b'AAAA', T0),
+        'restored.html': (b'v2v2', T0), 'minute.html': (b'mmmm', T0),
+        'news/a.html': (b'a', T0)}
+CHANGES = {'same.html': (b'BBBB', T0 + 120),       # edited to the same size
+           'restored.html': (b'v1v1', T0 - 86400),  # an older copy from a backup
+           'minute.html': (b'MMMM', T0 + 20),       # edited within the minute of the publish
+           'new.html': (b'new', T0), 'sub2/b.html': (b'b', T0)}
+
+
+def site_files(tree):
+    return {'/site/' + name: content[0] for name, content in tree.items()}
+
+
+def differs(kind, **options):
+    d_args = args('*', '/site', '/s', '/c', '/d', *(['/e'] if 'tls' in options else []))
+    env = TRUST if options else {}
+    final = dict(SITE, **CHANGES)
+    return dict(
+        name='%s%s: /d publishes only what changed' % (kind, ' with TLS' if options else ''),
+        real=kind, options=options, env=env, args=d_args, tree=SITE,
+        out=differs_run(CWD('/site'), MADE('/site'), *sent('index.html', 'minute.html',
+                        'restored.html', 'same.html'), CWD('/site/news'), MADE('/site/news'),
+                        SEND('news{/}a.html'), sent=5, size=13 + 4 * 3 + 1),
+        code=0,
+        then=[dict(args=d_args, env=env,
+                   out=differs_run(CWD('/site'), CWD('/site/news'), unchanged=5), code=0),
+              dict(args=d_args, env=env, tree=CHANGES, code=0,
+                   out=differs_run(CWD('/site'), *sent('minute.html', 'new.html',
+                                   'restored.html', 'same.html'), CWD('/site/news'),
+                                   CWD('/site/sub2'), MADE('/site/sub2'), SEND('sub2{/}b.html'),
+                                   sent=5, size=4 + 3 + 4 + 4 + 1, unchanged=2)),
+              dict(args=d_args, env=env, out=differs_run(CWD('/site'), CWD('/site/news'),
+                                                         CWD('/site/sub2'), unchanged=7), code=0)],
+        files=site_files(final))
+
+
+CASES += [differs(kind) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')] + [
+    dict(differs('vsftpd', tls='server', ssl_reuse=False)),
 ]

@@ -1,6 +1,7 @@
 """End-to-end cases of the upload: file selection, the directory walk and the transfer."""
 import time
 
+from ftp_script import feat, stamp
 from harness import LOGIN, PASSWORD
 from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP, quick
 
@@ -31,6 +32,17 @@ def args(mask, remote, *switches):
 
 def run(*messages):
     return [OPEN, AUTH, START] + list(messages) + [END]
+
+
+def summary(sent, size, unchanged):
+    """The line that ends a "/d" run; numbers in groups of three."""
+    group = lambda n: '{:,}'.format(n).replace(',', ' ')
+    return 'Отправлено файлов: %s (%s байт), без изменений: %s' % (group(sent), group(size),
+                                                                  group(unchanged))
+
+
+def differs_run(*messages, sent=0, size=0, unchanged=0):
+    return run(*messages)[:-1] + [summary(sent, size, unchanged), END]
 
 
 def xfer(*names):
@@ -402,4 +414,89 @@ CASES += [
          dirs=('/', ('/site/old.bin', b'old', OLD), ('/site/a.bin', b'replaced', OLD)),
          out=run(CWD('/site'), SEND('a.bin')), code=0,
          files={'/site/old.bin': b'old', '/site/a.bin': EVERY_BYTE}, check=times),
+]
+
+# "/d": only what the server does not hold as it is, by size and by time to the second.
+T = 1796000000  # 2026-11-30, UTC
+D_ARGS = args('*', '/r', '/s', '/c', '/d')
+VSFTPD_FEAT = feat(('EPSV', 'MDTM', 'PASV', 'REST STREAM', 'SIZE', 'TVFS', 'UTF8'))
+BIG_NEW = (EVERY_BYTE * 49)[:12345]
+
+
+def remote_times(expected):
+    """The server's files carry the local times afterwards."""
+    def check(case, result):
+        mtimes = result['server'].mtimes
+        wrong = {p: mtimes.get(p) for p, t in expected.items() if mtimes.get(p) != t}
+        return ['remote times: %r' % wrong] if wrong else []
+    return check
+
+
+def d_cmds(*steps):
+    return LOGIN_CMDS + ['FEAT'] + [c for step in steps for c in step]
+
+
+CASES += [
+    dict(name='/d sends what differs and sets each time', args=D_ARGS,
+         tree={'same.txt': (b'same', T), 'new.txt': (BIG_NEW, T + 1), 'sub/x.txt': (b'x', T + 2),
+               'size.txt': (b'longer', T), 'time.txt': (b'time', T + 60)},
+         dirs=('/', '/r', ('/r/same.txt', b'same', T), ('/r/size.txt', b'short', T),
+               ('/r/time.txt', b'TIME', T)),
+         out=differs_run(CWD('/r'), *sent('new.txt', 'size.txt', 'time.txt'), CWD('/r/sub'),
+                         MADE('/r/sub'), SEND('sub{/}x.txt'), sent=4, size=12345 + 6 + 4 + 1,
+                         unchanged=1), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD'],
+                     ['PASV', 'STOR new.txt', 'MFMT %s new.txt' % stamp(T + 1)],
+                     ['PASV', 'STOR size.txt', 'MFMT %s size.txt' % stamp(T)],
+                     ['PASV', 'STOR time.txt', 'MFMT %s time.txt' % stamp(T + 60)],
+                     ['CWD /r/sub', 'MKD /r', 'CWD /r', 'MKD /r/sub', 'CWD /r/sub', 'PASV',
+                      'STOR x.txt', 'MFMT %s x.txt' % stamp(T + 2)]),
+         check=remote_times({'/r/same.txt': T, '/r/new.txt': T + 1, '/r/time.txt': T + 60,
+                             '/r/sub/x.txt': T + 2})),
+    # vsftpd has no MLSD: LIST gives names and sizes, MDTM the time where the size is the same.
+    dict(name='/d on a server without MLSD or FEAT', args=D_ARGS,
+         script={'FEAT': '500 Unknown command'},
+         tree={'a.txt': (b'aaa', T), 'b.txt': (b'bbb', T), 'c.txt': (b'ccc', T + 5)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/b.txt', b'bb', T), ('/r/c.txt', b'ccc', T)),
+         out=differs_run(CWD('/r'), *sent('b.txt', 'c.txt'), sent=2, size=6, unchanged=1),
+         code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM a.txt'],
+                     ['PASV', 'STOR b.txt', 'MDTM %s b.txt' % stamp(T)],
+                     ['MDTM c.txt', 'PASV', 'STOR c.txt', 'MDTM %s c.txt' % stamp(T + 5)]),
+         check=remote_times({'/r/b.txt': T, '/r/c.txt': T + 5})),
+    dict(name='/d with MLSD refused sends every file', args=D_ARGS,
+         script={'MLSD': '500 Unknown command'}, tree={'a.txt': (b'aaa', T)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T)),
+         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR a.txt',
+                      'MFMT %s a.txt' % stamp(T)])),
+    dict(name='/d reads MLSD lines with odd facts', args=D_ARGS,
+         script={'MLSD_LINES': lambda server, path: [
+             'Type=cdir;Modify=%s; /r' % stamp(T), 'type=pdir;modify=%s; ..' % stamp(T),
+             'Perm=adfrw;Size=4;Modify=%s.250;Type=File;unique=8U1; a b;c.txt' % stamp(T),
+             'type=dir;modify=%s; x.txt' % stamp(T), 'type=file;size=3;modify=%s; y.txt' % stamp(T),
+             'type=OS.unix=slink:/etc;size=3;modify=%s; z.txt' % stamp(T)]},
+         tree={'a b;c.txt': (b'abcd', T), 'x.txt': (b'xyz', T), 'y.txt': (b'yyy', T),
+               'z.txt': (b'zzz', T)},
+         out=differs_run(CWD('/r'), *sent('x.txt', 'z.txt'), sent=2, size=6, unchanged=2),
+         code=0, dirs=('/', '/r')),
+    # A time that cannot be set costs the file nothing: it was sent, and the next run sends it
+    # again rather than trust a server's time that is not the file's.
+    dict(name='/d with MFMT refused', args=D_ARGS, script={'MFMT': '550 Not allowed'},
+         tree={'a.txt': (b'aaa', T)}, dirs=('/', '/r'),
+         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0),
+    # Without MFMT a server that turns down the MDTM form sets no time: its files are compared by
+    # "no older than the local one", and b.txt, stored after it was written, stays.
+    dict(name='/d on a server that sets no time', args=D_ARGS,
+         script={'FEAT': VSFTPD_FEAT, 'MDTM %s a.txt' % stamp(T): '550 Not allowed'},
+         tree={'a.txt': (b'aaa', T), 'b.txt': (b'bb', T - 100)},
+         dirs=('/', '/r', ('/r/b.txt', b'BB', T)),
+         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3, unchanged=1), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'PASV', 'STOR a.txt',
+                      'MDTM %s a.txt' % stamp(T), 'MDTM b.txt'])),
+    dict(name='/d with /t: both filters', args=D_ARGS + ['/t'],
+         tree={'old.txt': (b'old', YESTERDAY), 'same.txt': (b'same', int(NOW)),
+               'new.txt': (b'new', int(NOW))},
+         dirs=('/', '/r', ('/r/same.txt', b'same', int(NOW)), ('/r/old.txt', b'OLD!', T)),
+         out=differs_run(CWD('/r'), SEND('new.txt'), sent=1, size=3, unchanged=1), code=0),
 ]

@@ -51,9 +51,12 @@ bool DirectoryChain::Enter(const LocalPath& dir) {
   return true;
 }
 
-const TreeContent* TreeScan::Known(const LocalPath& dir) const {
+bool TreeScan::Take(const LocalPath& dir, TreeContent* content) {
   auto found = known_.find(dir.Text());
-  return found == known_.end() ? nullptr : &found->second;
+  if (found == known_.end()) return false;
+  *content = found->second;
+  known_.erase(found);
+  return true;
 }
 
 TreeContent TreeScan::ContentOf(const LocalPath& dir, const std::vector<ListingEntry>& entries,
@@ -78,7 +81,8 @@ TreeContent TreeScan::ContentOf(const LocalPath& dir, const std::vector<ListingE
 }
 
 TreeContent TreeScan::Scan(const LocalPath& dir, DirectoryChain& chain) {
-  if (const TreeContent* known = Known(dir)) return *known;
+  auto found = known_.find(dir.Text());
+  if (found != known_.end()) return found->second;
   std::vector<ListingEntry> entries;
   TreeContent content{false, true};
   if (ReadDirectory(options_, dir, mask_, &entries)) content = ContentOf(dir, entries, chain);

@@ -50,15 +50,16 @@ struct TreeContent {
   bool failed = false;    // something here or below that cannot be read, to be reported
 };
 
-// The pre-scan of one run: sends nothing and writes nothing. Each directory is listed at most once,
-// and its answer kept for the rest of the run.
+// The pre-scan of one run: sends nothing and writes nothing. Each directory is listed at most
+// once, and its answer kept until the walk takes it, so that what is kept at a time is only what
+// lies ahead of the walk.
 class TreeScan {
  public:
   TreeScan(const Options& options, const std::string& FileMask)
       : options_(options), mask_(FileMask) {}
 
-  // The answer for the directory, when a scan has given one.
-  const TreeContent* Known(const LocalPath& dir) const;
+  // The answer for the directory, when a scan has given one; it is forgotten then.
+  bool Take(const LocalPath& dir, TreeContent* content);
   // The content of the directory, whose entries the caller has read. The search stops at the
   // first eligible file, however deep.
   TreeContent ContentOf(const LocalPath& dir, const std::vector<ListingEntry>& entries,

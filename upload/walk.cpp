@@ -107,14 +107,15 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
 // is visited without entering its remote counterpart.
 void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
                      TreeScan& scan) {
-  const TreeContent* known = scan.Known(dir.LocalDir);
-  if (known != nullptr && !known->eligible && !known->failed) return;
+  TreeContent content;
+  const bool known = scan.Take(dir.LocalDir, &content);
+  if (known && !content.eligible && !content.failed) return;
   std::vector<ListingEntry> entries;
   if (!ReadDirectory(run.options, dir.LocalDir, dir.FileMask, &entries)) {
     Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
-  const TreeContent content = known ? *known : scan.ContentOf(dir.LocalDir, entries, chain);
+  if (!known) content = scan.ContentOf(dir.LocalDir, entries, chain);
   if (!content.eligible && !content.failed) return;
   Entered entered = Entered::kNo;
   if (content.eligible) {

@@ -79,6 +79,7 @@ CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Op
     if (name == "/c") read.CreateDirs = true;
     if (name == "/e") read.Encrypt = true;
     if (name == "/d") read.Differs = true;
+    if (name == "/a") read.Atomic = true;
   }
   *options = read;
   return CommandLineFault::kNone;

@@ -116,6 +116,7 @@ int RunDriver(const std::vector<std::string>& parameters) {
     connection->ReadTimeout = options.Timeout;
     connection->WriteTimeout = options.Timeout;
   }
+  run.ControlConnection->KeepAlive = true;
   RunUpload(run);
   run.DataConnection.reset();
   run.ControlConnection.reset();

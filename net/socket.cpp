@@ -5,6 +5,13 @@
 #include <cstring>
 #include <vector>
 
+namespace {
+
+constexpr int kKeepAliveIdle = 60;  // seconds of silence before the first probe
+constexpr int kKeepAliveInterval = 10;
+
+}  // namespace
+
 TSocket::TSocket() { sockets::Startup(); }
 
 TSocket::~TSocket() {
@@ -125,7 +132,10 @@ bool TSocket::ConnectTo(const sockets::Address& address) {
   if (started == 0 && sockets::Wait(Handle, true, WriteTimeout * 1000) > 0) {
     started = sockets::ConnectOutcome(Handle) ? 1 : -1;
   }
-  if (started == 1) return true;
+  if (started == 1) {
+    if (KeepAlive) sockets::EnableKeepAlive(Handle, kKeepAliveIdle, kKeepAliveInterval);
+    return true;
+  }
   Close();
   return false;
 }

@@ -74,6 +74,9 @@ class TSocket {
 
   int ReadTimeout = 900;
   int WriteTimeout = 900;
+  // TCP keepalive from the connect on: a control connection waits idle while a large file
+  // travels, and routers forget idle connections after a few minutes.
+  bool KeepAlive = false;
 
  private:
   static constexpr int kNothingReceived = 2147483647;

@@ -47,6 +47,11 @@ int SendOnce(Handle handle, const char* data, int length);
 // One receive: the bytes, 0 for an orderly close, kWouldBlock when none were there, -1 on an
 // error.
 int ReceiveOnce(Handle handle, char* buffer, int size);
+// TCP keepalive: probes after `idle` seconds of silence, then every `interval` seconds, so that
+// a router's table keeps an idle connection and a dead peer is noticed. Sends nothing a peer
+// reads.
+void EnableKeepAlive(Handle handle, int idle, int interval);
+
 // Ends the sending side: the peer reads the end of the stream.
 void ShutdownSending(Handle handle);
 // Shuts the socket down in both directions and closes it; results are not examined.

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -70,6 +71,16 @@ int ReceiveOnce(Handle handle, char* buffer, int size) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
     if (errno != EINTR) return -1;
   }
+}
+
+void EnableKeepAlive(Handle handle, int idle, int interval) {
+  const int fd = static_cast<int>(handle);
+  const int on = 1;
+  const int probes = 6;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 void ShutdownSending(Handle handle) { shutdown(static_cast<int>(handle), SHUT_WR); }

@@ -3,6 +3,7 @@
 #define NOMINMAX
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
 #include <cstring>
 
@@ -69,6 +70,14 @@ int ReceiveOnce(Handle handle, char* buffer, int size) {
   int got = recv(static_cast<SOCKET>(handle), buffer, size, 0);
   if (got == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? kWouldBlock : -1;
   return got;
+}
+
+void EnableKeepAlive(Handle handle, int idle, int interval) {
+  // Windows sends ten probes; the times are in milliseconds.
+  tcp_keepalive values{1, static_cast<ULONG>(idle) * 1000, static_cast<ULONG>(interval) * 1000};
+  DWORD returned = 0;
+  WSAIoctl(static_cast<SOCKET>(handle), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0,
+           &returned, nullptr, nullptr);
 }
 
 void ShutdownSending(Handle handle) { shutdown(static_cast<SOCKET>(handle), SD_SEND); }

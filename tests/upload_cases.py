@@ -1,4 +1,6 @@
 """End-to-end cases of the upload: file selection, the directory walk and the transfer."""
+import os
+import re
 import time
 
 from ftp_script import feat, stamp
@@ -500,3 +502,79 @@ CASES += [
          dirs=('/', '/r', ('/r/same.txt', b'same', int(NOW)), ('/r/old.txt', b'OLD!', T)),
          out=differs_run(CWD('/r'), SEND('new.txt'), sent=1, size=3, unchanged=1), code=0),
 ]
+
+# "/a": stored under "name.XXXXXX.part" and renamed into place once whole; a failure leaves the
+# old file as it was and no temporary file.
+A_ARGS = args('*', '/r', '/a')
+
+
+def with_temporary(commands):
+    """The transcript, with each temporary name's random part as XXXXXX; one name per file."""
+    def check(case, result):
+        got = [re.sub(r'\.[0-9a-f]{6}\.part$', '.XXXXXX.part', c) for c in result['server'].commands]
+        names = {c.split(' ')[-1] for c in result['server'].commands if c.endswith('.part')}
+        problems = [] if got == LOGIN_CMDS + commands else [
+            'commands:\n  expected %r\n  got      %r' % (LOGIN_CMDS + commands, got)]
+        return problems + ([] if len(names) <= 1 else ['temporary names: %r' % names])
+    return check
+
+
+STORED = ['CWD /r', 'TYPE I', 'PASV', 'STOR a.txt.XXXXXX.part']
+RENAMED = ['RNFR a.txt.XXXXXX.part', 'RNTO a.txt']
+CASES += [
+    dict(name='/a stores under a temporary name, then renames', args=A_ARGS,
+         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
+         out=run(CWD('/r'), SEND('a.txt')), code=0, files={'/r/a.txt': b'new'},
+         check=with_temporary(STORED + RENAMED)),
+    # IIS and proftpd without AllowOverwrite will not rename onto a file.
+    dict(name='/a with RNTO refused once: delete, rename again', args=A_ARGS,
+         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
+         script={'RNTO': ['553 Rename refused', None]},
+         out=run(CWD('/r'), SEND('a.txt')), code=0, files={'/r/a.txt': b'new'},
+         check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED)),
+    dict(name='/a with RNTO refused always', args=A_ARGS, tree={'a.txt': b'new', 'b.txt': b'b'},
+         dirs=('/', '/r', ('/r/a.txt', b'old')), script={'RNTO': '553 Rename refused'},
+         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5, files={},
+         check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED +
+                              ['DELE a.txt.XXXXXX.part'])),
+    dict(name='/a with RNFR refused: the old file stays', args=A_ARGS, tree={'a.txt': b'new'},
+         dirs=('/', '/r', ('/r/a.txt', b'old')), script={'RNFR': '550 Not allowed'},
+         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5,
+         files={'/r/a.txt': b'old'},
+         check=with_temporary(STORED + ['RNFR a.txt.XXXXXX.part', 'DELE a.txt.XXXXXX.part'])),
+    dict(name='/a with a failed transfer and DELE of the temporary refused', args=A_ARGS,
+         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
+         script={'DONE': '451 Failed', 'DELE': '550 No'},
+         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5,
+         check=with_temporary(STORED + ['DELE a.txt.XXXXXX.part'])),
+    dict(name='/a with /d: the time is set before the rename', args=A_ARGS + ['/d'],
+         tree={'a.txt': (b'new', T)}, dirs=('/', '/r', ('/r/a.txt', b'old', T - 10)),
+         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0,
+         files={'/r/a.txt': b'new'}, check=lambda case, result: with_temporary(
+             ['FEAT', 'CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR a.txt.XXXXXX.part',
+              'MFMT %s a.txt.XXXXXX.part' % stamp(T)] + RENAMED)(case, result) +
+         remote_times({'/r/a.txt': T})(case, result)),
+]
+
+
+def keepalive_timer(server, root):
+    """The kernel's timer of the client's end of the control connection: (kind, seconds left)."""
+    host, port = server.session.conn.getpeername()[:2]
+    time.sleep(0.5)  # until the command is acknowledged and the connection idle
+    with open('/proc/net/tcp') as table:
+        for fields in (line.split() for line in list(table)[1:]):
+            if fields[1] == '0100007F:%04X' % port and fields[2].endswith(':%04X' % server.port):
+                kind, left = fields[5].split(':')
+                server.keepalive = (int(kind, 16), int(left, 16) / os.sysconf('SC_CLK_TCK'))
+
+
+def keeps_alive(case, result):
+    """Timer kind 2 is keepalive (proc(5)); the first probe about a minute after the silence."""
+    found = getattr(result['server'], 'keepalive', None)
+    return [] if found and found[0] == 2 and 50 <= found[1] <= 60 else ['timer: %r' % (found,)]
+
+
+# A large file keeps the control connection idle for minutes; routers drop such connections.
+CASES.append(dict(name='the control connection has TCP keepalive', args=args('*', '/'),
+                  tree={'a.txt': b'a'}, on={'CWD': keepalive_timer},
+                  out=run(CWD('/'), SEND('a.txt')), code=0, check=keeps_alive))

@@ -8,6 +8,20 @@ Reply Exchange(RunState& run, const std::string& command) {
   return ReadReply(*run.ControlConnection);
 }
 
+std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& commands) {
+  std::string lines;
+  for (const std::string& command : commands) {
+    if (HasLineBreak(command)) return std::vector<Reply>(commands.size());
+    lines += command + "\r\n";
+  }
+  run.ControlConnection->SendText(lines);
+  std::vector<Reply> replies;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    replies.push_back(ReadReply(*run.ControlConnection));
+  }
+  return replies;
+}
+
 bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }

@@ -5,12 +5,17 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "upload/reply.h"
 #include "upload/run_state.h"
 
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(RunState& run, const std::string& command);
+
+// Sends the commands in one go and reads their replies in order: a round trip for them all.
+// After a reply cut short the rest are incomplete too.
+std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& commands);
 
 // A text with a CR or LF byte would put commands of its own on the control connection.
 bool HasLineBreak(const std::string& text);

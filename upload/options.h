@@ -20,6 +20,8 @@ struct Options {
   bool CreateDirs = false;  // "/c"
   // "/d": only files that the server does not hold as they are, by size and time.
   bool Differs = false;
+  // "/a": each file stored under a temporary name and renamed onto its own once whole.
+  bool Atomic = false;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;

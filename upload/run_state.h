@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "net/socket.h"
@@ -38,6 +39,8 @@ struct RunState {
   ServerFeatures Features;
   TimeRule Times = TimeRule::kExact;
   bool BinaryType = false;  // TYPE I is in force on the control connection
+  // "/a": the random part of temporary names.
+  std::mt19937 Random{std::random_device{}()};
   // What the run did, for the summary of "/d".
   std::int64_t FilesSent = 0;
   std::int64_t BytesSent = 0;

@@ -55,7 +55,8 @@ DataOpen OpenDataConnection(RunState& run) {
   return DataOpen::kUnreachable;
 }
 
-bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
+bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
+                const std::string& remote_name, std::int64_t* bytes) {
   const std::string path = LocalDir.Text() + entry.name;
   auto not_sent = [&run, &path] {
     Report(run, {NotSentMessage(path)}, kExitTransfer, Walk::kStops);
@@ -66,7 +67,7 @@ bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
   LocalFile file;
   // A name with a line break would smuggle a command into STOR; a file that cannot be read must
   // not replace the server's copy with an empty one.
-  if (HasLineBreak(entry.name) || !file.Open(LocalDir, entry.name)) return not_sent();
+  if (HasLineBreak(remote_name) || !file.Open(LocalDir, entry.name)) return not_sent();
 
   switch (OpenDataConnection(run)) {
     case DataOpen::kPassiveRefused:
@@ -80,7 +81,7 @@ bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
     case DataOpen::kOpen:
       break;
   }
-  const Reply reply = Exchange(run, "STOR " + entry.name);
+  const Reply reply = Exchange(run, "STOR " + remote_name);
   // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
   // come before as the end of the connection.
   if (reply.IsRefusal() ||
@@ -90,8 +91,8 @@ bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
   }
   // Not zeroed: a small file leaves the pages it does not need untouched.
   if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
-  std::int64_t bytes = 0;
-  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get(), &bytes);
+  *bytes = 0;
+  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get(), bytes);
   file.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
@@ -100,7 +101,5 @@ bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& en
   // After a failed copy the file is not sent whatever the server says; and its reply, if it
   // ever comes, is not worth another time-out, since the walk ends here.
   if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) return not_sent();
-  ++run.FilesSent;
-  run.BytesSent += bytes;
   return true;
 }

@@ -8,9 +8,11 @@
 #include "upload/reply.h"
 #include "upload/run_state.h"
 
-// Sends the entry's file of LocalDir into the current remote directory with TYPE I, PASV and
-// STOR; true when the server confirmed it whole. A failure stops the walk.
-bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
+// Sends the entry's file of LocalDir into the current remote directory under remote_name with
+// TYPE I, PASV and STOR; true when the server confirmed it whole, with the bytes it took. A
+// failure is reported and stops the walk.
+bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
+                const std::string& remote_name, std::int64_t* bytes);
 // TYPE I before every file; under "/d" once for the connection, which pays for the round trip
 // that setting each file's time takes.
 void UseBinaryType(RunState& run);

@@ -5,8 +5,8 @@
 
 #include "upload/control.h"
 #include "upload/remote_listing.h"
+#include "upload/publish.h"
 #include "upload/remote_path.h"
-#include "upload/transfer.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
     if (compare && ServerHolds(run, remote, entry)) {
       ++run.FilesUnchanged;
-    } else if (UploadFile(run, dir.LocalDir, entry) && run.options.Differs) {
-      SetRemoteTime(run, entry.name, entry.modified);
+    } else {
+      PublishFile(run, dir.LocalDir, entry);
     }
   }
 }

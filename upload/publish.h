@@ -1,0 +1,20 @@
+// One file of the walk onto the server: stored under its own name, or with "/a" under a
+// temporary one that is renamed into place once the file arrived whole; with "/d" its time set.
+#ifndef VARDEK_UPLOAD_PUBLISH_H_
+#define VARDEK_UPLOAD_PUBLISH_H_
+
+#include <cstdint>
+#include <string>
+
+#include "upload/listing.h"
+#include "upload/run_state.h"
+
+// False when the file did not arrive under its name; the failure is reported and the walk stops.
+bool PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
+
+// "/a": the name, a random part and ".part": in the same directory, no one's real file, never
+// hidden by a leading dot; the name is cut so that the whole stays within 255 bytes, never inside
+// a UTF-8 character.
+std::string TemporaryName(const std::string& name, std::uint32_t random);
+
+#endif  // VARDEK_UPLOAD_PUBLISH_H_

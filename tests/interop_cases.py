@@ -291,3 +291,89 @@ def differs(kind, **options):
 CASES += [differs(kind) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')] + [
     dict(differs('vsftpd', tls='server', ssl_reuse=False)),
 ]
+
+# "/a": the server's copy is replaced only once the new one is whole. A reader on the server sees
+# the old file or the new one, never a part; a server stopped in the middle leaves the old file.
+A_TREE = {'a.dat': data(1000), 'sub/b.dat': data(2000), 'sub/c.dat': b''}
+OLD_BIG = data(3 << 20)
+
+
+def never_partial(server, root, seen=None):
+    """Watches the file on the server while it is replaced: only the old and the new size."""
+    path = os.path.join(server.root, 'Big.dat')
+    server.sizes = set()
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and server.proc is not None:
+        try:
+            server.sizes.add(os.path.getsize(path))
+        except OSError:
+            server.sizes.add(None)  # the name stood without a file
+        if len(BIG) in server.sizes:
+            return
+        time.sleep(0.0005)
+
+
+def old_or_new(case, result):
+    sizes = getattr(result['server'], 'sizes', set())
+    return [] if sizes <= {len(OLD_BIG), len(BIG)} else ['sizes seen: %r' % sorted(sizes, key=str)]
+
+
+def no_temporary(case, result):
+    left = [p for p in result['server'].files if p.endswith('.part')]
+    return ['left on the server: %r' % left] if left else []
+
+
+def stopped_whole(case, result):
+    files = result['server'].files
+    left = [p for p in files if p.endswith('.part')]
+    return (([] if result['seconds'] < 30 else ['took %.1f s' % result['seconds']]) +
+            ([] if files.get('/Big.dat') == OLD_BIG else ['the old file was not kept whole']) +
+            ([] if len(left) == 1 else ['temporary files: %r' % left]))
+
+
+def atomic_cases(kind):
+    return [
+        dict(name=kind + ': /a sends a tree and leaves no temporary name', real=kind,
+             args=args('*', '/up', '/s', '/c', '/a'), tree=A_TREE,
+             dirs=('/', '/up', ('/up/a.dat', b'old')),
+             out=run(CWD('/up'), SEND('a.dat'), CWD('/up/sub'), MADE('/up/sub'),
+                     *sent(local('sub/b.dat'), local('sub/c.dat'))), code=0,
+             files={'/up/' + name: content for name, content in A_TREE.items()},
+             check=no_temporary),
+        dict(name=kind + ': /a replaces 64 MiB, a reader sees old or new only', real=kind,
+             args=args('*', '/', '/a'), tree={'Big.dat': BIG}, dirs=('/', ('/Big.dat', OLD_BIG)),
+             during=never_partial, out=run(CWD('/'), SEND('Big.dat')), code=0,
+             files={'/Big.dat': BIG}, check=old_or_new),
+        # A stopped server leaves the part it received under the temporary name, which no one
+        # links to; the next run stores the file whole again.
+        dict(name=kind + ': /a and the server stopped in the middle: the old file stays',
+             real=kind, args=args('*', '/', '/a'), tree={'Big.dat': BIG},
+             dirs=('/', ('/Big.dat', OLD_BIG)),
+             during=lambda server, root: cut_short_temporary(server),
+             out=run(CWD('/'), SEND('Big.dat'), NOT_SENT('Big.dat'), STOP), code=5,
+             check=stopped_whole),
+    ]
+
+
+def cut_short_temporary(server):
+    """Stops the server once a few MiB of the temporary file have arrived."""
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        parts = [n for n in os.listdir(server.root) if n.endswith('.part')]
+        if parts and os.path.getsize(os.path.join(server.root, parts[0])) >= 4 << 20:
+            break
+        time.sleep(0.001)
+    server.stop()
+
+
+CASES += [case for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
+          for case in atomic_cases(kind)] + [
+    # proftpd with AllowOverwrite off refuses STOR and RNTO onto a file, aioftp refuses that
+    # RNTO always: /a still replaces the file.
+    dict(name='%s: /a replaces a file where RNTO onto it is refused' % label, real=kind,
+         options=options, args=args('*', '/up', '/a'), tree={'a.dat': b'new'},
+         dirs=('/', '/up', ('/up/a.dat', b'old')), out=run(CWD('/up'), SEND('a.dat')), code=0,
+         files={'/up/a.dat': b'new'}, check=no_temporary)
+    for label, kind, options in (('proftpd without AllowOverwrite', 'proftpd',
+                                  dict(allow_overwrite=False)), ('aioftp', 'aioftp', {}))
+]

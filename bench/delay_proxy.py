@@ -189,8 +189,8 @@ class Side(asyncio.Protocol):
             try:
                 self.transport.write_eof()
             except OSError:
-                # The peer reset after its own end of stream (a client that closes without
-                # waiting for the 221 answers the reply with RST): nothing more to hand over.
+                # The peer has reset already: a client that closed its socket answers the
+                # server's last reply with RST. Nothing more can be handed over.
                 self.transport.abort()
 
     def reset(self):

@@ -2,6 +2,7 @@
 #include "driver/command_line.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "upload/control.h"
 
@@ -30,6 +31,41 @@ std::string SwitchOf(const std::string& parameter) {
   return prefix;
 }
 
+constexpr int kDefaultRetries = 3;
+constexpr int kMostRetries = 100;
+
+// A switch's value: none gives the default; ":N" a decimal number from low to high.
+bool SwitchValue(const std::string& parameter, int fallback, int low, int high, int* value) {
+  *value = fallback;
+  if (parameter.size() <= 2 || parameter[2] != ':') return true;
+  const std::string digits = parameter.substr(3);
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::atoi(digits.c_str());
+  return *value >= low && *value <= high;
+}
+
+// Reads one switch after the five parameters; false when its value is refused.
+bool ReadSwitch(const std::string& parameter, Options* read) {
+  const std::string name = SwitchOf(parameter);
+  if (name == "/t") read->TodayOnly = true;
+  if (name == "/s") read->Recurse = true;
+  if (name == "/c") read->CreateDirs = true;
+  if (name == "/e") read->Encrypt = true;
+  if (name == "/d") read->Differs = true;
+  if (name == "/a") read->Atomic = true;
+  if (name == "/r") return SwitchValue(parameter, kDefaultRetries, 0, kMostRetries, &read->Retries);
+  return true;
+}
+
+std::size_t CountOf(const std::vector<std::string>& parameters) {
+  std::size_t count = 0;
+  while (count < parameters.size() && !parameters[count].empty()) ++count;
+  return count;
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(const std::string& text) {
@@ -52,8 +88,7 @@ std::vector<std::string> SplitCommandLine(const std::string& text) {
 }
 
 CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Options* options) {
-  std::size_t count = 0;
-  while (count < parameters.size() && !parameters[count].empty()) ++count;
+  const std::size_t count = CountOf(parameters);
   if (count < 5) return CommandLineFault::kUsage;
   for (std::size_t i = 0; i < count; ++i) {
     if (HasLineBreak(parameters[i])) return CommandLineFault::kUsage;
@@ -73,16 +108,18 @@ CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Op
   read.UserPassword = parameters[3];
   read.RemotePath = parameters[4];
   for (std::size_t i = 5; i < count; ++i) {
-    const std::string name = SwitchOf(parameters[i]);
-    if (name == "/t") read.TodayOnly = true;
-    if (name == "/s") read.Recurse = true;
-    if (name == "/c") read.CreateDirs = true;
-    if (name == "/e") read.Encrypt = true;
-    if (name == "/d") read.Differs = true;
-    if (name == "/a") read.Atomic = true;
+    if (!ReadSwitch(parameters[i], &read)) return CommandLineFault::kBadValue;
   }
   *options = read;
   return CommandLineFault::kNone;
+}
+
+std::string BadSwitch(const std::vector<std::string>& parameters) {
+  Options ignored;
+  for (std::size_t i = 5; i < CountOf(parameters); ++i) {
+    if (!ReadSwitch(parameters[i], &ignored)) return parameters[i];
+  }
+  return std::string();
 }
 
 bool ParseSeconds(const std::string& text, int* seconds) {

@@ -22,11 +22,16 @@ enum class CommandLineFault {
   kEncryptInPlace,
   // "/e" after an empty parameter, where the count has ended: it would be lost.
   kEncryptAfterEmpty,
+  // A switch whose value after the colon is no number it takes ("/r:x", "/p:99").
+  kBadValue,
 };
 
 // Reads five positional parameters and any switches after them into the options. Counting stops
 // at the first empty parameter.
 CommandLineFault ParseCommandLine(const std::vector<std::string>& parameters, Options* options);
+
+// The first switch among the parameters whose value is refused, as given.
+std::string BadSwitch(const std::vector<std::string>& parameters);
 
 // A whole number of seconds from 1 up, blanks around it allowed (a "set" line of a batch file
 // easily ends in one); a larger number than a wait can hold counts as the longest wait.

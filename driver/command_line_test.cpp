@@ -116,3 +116,22 @@ TEST(ParseCommandLine, ReadsSwitchesByTheirFirstTwoCharacters) {
     EXPECT_EQ(line.Encrypt, c.encrypt) << ::testing::PrintToString(c.switches);
   }
 }
+
+// A switch may carry a value after a colon; it still counts by its first two characters.
+TEST(ParseCommandLine, ReadsSwitchValuesAfterAColon) {
+  const struct {
+    const char* parameter;
+    int retries;  // -1: the command line is refused
+  } cases[] = {
+      {"/r", 3},    {"/R", 3},      {"/r:5", 5},   {"/r:0", 0},    {"/r:100", 100},
+      {"/retry", 3}, {"/r5", 3},    {"/r:", -1},   {"/r:x", -1},   {"/r:101", -1},
+      {"/r:-1", -1}, {"/r:5 ", -1}, {"/r:1000", -1}, {"/s", 0},
+  };
+  for (const auto& c : cases) {
+    Options line;
+    const Strings parameters = {"m", "h", "u", "p", "/x", c.parameter};
+    const CommandLineFault fault = Parse(parameters, &line);
+    EXPECT_EQ(fault == CommandLineFault::kNone ? line.Retries : -1, c.retries) << c.parameter;
+    EXPECT_EQ(BadSwitch(parameters), c.retries < 0 ? c.parameter : "") << c.parameter;
+  }
+}

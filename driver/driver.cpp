@@ -31,12 +31,14 @@ std::string Environment(const char* name) {
 }
 
 // The one line that tells why a command line is refused, where the usage text would not.
-const char* FaultMessage(CommandLineFault fault) {
+std::string FaultMessage(CommandLineFault fault, const std::vector<std::string>& parameters) {
   switch (fault) {
     case CommandLineFault::kEncryptInPlace:
       return "Ключ \"/e\" указан вместо одного из пяти параметров";
     case CommandLineFault::kEncryptAfterEmpty:
       return "Ключ \"/e\" указан после пустого параметра";
+    case CommandLineFault::kBadValue:
+      return "Неверное значение ключа \"" + BadSwitch(parameters) + "\"";
     default:
       return kUsageText;
   }
@@ -102,23 +104,17 @@ int RunDriver(const std::vector<std::string>& parameters) {
   Options options;
   const CommandLineFault fault = ParseCommandLine(parameters, &options);
   if (fault != CommandLineFault::kNone) {
-    console.WriteMessage(FaultMessage(fault));
+    console.WriteMessage(FaultMessage(fault, parameters));
     return kExitUsage;
   }
   if (!TakeServer(console, options) || !TakePassword(console, options) ||
       !TakePin(console, options) || !TakeTimeout(console, options)) {
     return kExitUsage;
   }
-  RunState run(options, console);
-  run.DataConnection = std::make_unique<TSocket>();
-  run.ControlConnection = std::make_unique<TSocket>();
-  for (TSocket* connection : {run.DataConnection.get(), run.ControlConnection.get()}) {
-    connection->ReadTimeout = options.Timeout;
-    connection->WriteTimeout = options.Timeout;
+  RunShared shared(console);
+  {
+    RunState run(options, shared);
+    RunUpload(run);
   }
-  run.ControlConnection->KeepAlive = true;
-  RunUpload(run);
-  run.DataConnection.reset();
-  run.ControlConnection.reset();
-  return run.ExitStatus;
+  return shared.ExitStatus;
 }

@@ -6,7 +6,9 @@ import os
 import shutil
 import socket
 
-from login_cases import CANNOT_CONNECT, LOGIN_REFUSED, NO_CONNECTION, OPEN, STOP, TLS_FAILED
+from ftp_script import DEFAULTS
+from login_cases import (AUTH, CANNOT_CONNECT, END, LOGIN_REFUSED, NO_CONNECTION, OPEN, START,
+                         STOP, TLS_FAILED)
 from upload_cases import (CWD, MADE, NO_DATA, NOT_FOUND, NOT_SENT, NOW, PASSIVE_REFUSED, SEND,
                           UNREADABLE, YESTERDAY, args, run)
 
@@ -194,3 +196,107 @@ CASES.append(dict(
     out=run(CWD('/r'), *[m for d in range(100) for m in (CWD('/r/d%02d' % d),
                                                           SEND('d%02d{/}f000' % d))]),
     code=0, files={'/r/d%02d/f000' % d: b'%d' % d for d in range(100)}, only='native'))
+
+
+# "/r": a fault once at each step of the run is overcome on a new connection, which logs in again
+# and goes on where the run was: every file arrives whole and the exit code is 0.
+RETRY_TIMEOUT = 2
+QUICK_RETRY = {'VARDEK_TIMEOUT': str(RETRY_TIMEOUT)}
+LOST = 'Связь с сервером "{H}" прервана'
+REFUSED_NOW = 'Сервер "{H}" временно отказал'
+WHOLE_RUN = [OPEN, AUTH, START] + ALL_SENT + [END]
+
+
+def retry_line(retry, count=3):
+    return 'Повторная попытка %d из %d через %d с' % (retry, count, RETRY_TIMEOUT)
+
+
+def once(key, how):
+    """The fault the first time only; afterwards the server's own reply."""
+    return {key: [how, DEFAULTS.get(key)]}
+
+
+def retried(at, redo, why=LOST):
+    """The run's messages with a failure after message `at` and the run going on from message
+    `redo` on a new connection (0: the connection itself again)."""
+    again = [why, retry_line(1)] + ([] if redo == 0 else [OPEN, AUTH])
+    return WHOLE_RUN[:at] + again + WHOLE_RUN[redo:]
+
+
+# (step, its script, after which message it fails, from which message the run goes on)
+RETRY_STEPS = [
+    ('greeting', lambda how: once('greeting', how), 1, 0),
+    ('USER', lambda how: once('USER', how), 2, 0),
+    ('PASS', lambda how: once('PASS', how), 2, 0),
+    ('CWD', lambda how: once('CWD /r/d1', how), 6, 5),
+    ('MKD', lambda how: once('MKD /r/d2', how), 8, 7),
+    ('TYPE I', lambda how: {'TYPE': ['200 Ok', how, '200 Ok']}, 7, 6),
+    ('PASV', lambda how: once('PASV', how), 5, 4),
+    ('STOR', lambda how: once('STOR b.bin', how), 7, 6),
+    ('the completion reply', lambda how: {'DONE': ['226 Ok', how, '226 Ok']}, 7, 6),
+]
+
+
+def retry_honest(case, result):
+    """honest(), with time for a wait and a silent server's time-out on top."""
+    problems = honest(dict(case, env={}), result)
+    return [p for p in problems if not p.startswith('took')] + (
+        [] if result['seconds'] < 2 * RETRY_TIMEOUT + MARGIN + 1
+        else ['took %.1f s' % result['seconds']])
+
+
+CASES += [
+    dict(name='/r: %s once at %s' % (how.lower(), step), args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
+         script=script(how), env=QUICK_RETRY, out=retried(at, redo), code=0, check=retry_honest)
+    for step, script, at, redo in RETRY_STEPS for how in ('CLOSE', 'SILENT')
+] + [
+    dict(name='/r: %s once in the middle of the data' % how.lower(), args=ARGS + ['/r'],
+         tree=tree, dirs=DIRS, script={'DATA': ['%s 100000' % how, None]}, env=QUICK_RETRY,
+         out=retried(5, 4), code=0, check=retry_honest)
+    for how, tree in (('RESET', BIG_TREE), ('CLOSE', TREE), ('SILENT', BIG_TREE))
+] + [
+    dict(name='/r: 421 at the greeting, then a server that greets', args=ARGS + ['/r'], tree=TREE,
+         dirs=DIRS, script=once('greeting', '421 Too many users\nCLOSE'), env=QUICK_RETRY,
+         out=retried(1, 0, REFUSED_NOW), code=0, check=retry_honest),
+    dict(name='/r: 450 to STOR, then the file is taken', args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
+         script=once('STOR b.bin', '450 Busy, try later'), env=QUICK_RETRY,
+         out=retried(7, 6, REFUSED_NOW), code=0, check=retry_honest),
+]
+
+
+def tries(count):
+    """The server saw exactly the first connection and `count` more."""
+    def check(case, result):
+        connections = result['server'].connections
+        return [] if connections == count + 1 else ['%d connections' % connections]
+    return check
+
+
+def retried_always(at, redo, count, failure):
+    """The same fault at every try: the last one reported as without /r."""
+    messages = WHOLE_RUN[:at]
+    for retry in range(1, count + 1):
+        messages += [LOST, retry_line(retry, count)] + ([] if redo == 0 else [OPEN, AUTH])
+        messages += WHOLE_RUN[redo:at]
+    return messages + failure
+
+
+# The same fault every time ends after exactly the count of tries, with the stage's exit code; a
+# refusal that another try would get again is not tried again.
+CASES += [
+    dict(name='/r:2: the server closes at every STOR of b.bin', args=ARGS + ['/r:2'], tree=TREE,
+         dirs=DIRS, script={'STOR b.bin': 'CLOSE'}, env=QUICK_RETRY, code=5,
+         out=retried_always(7, 6, 2, [NOT_SENT('d1{/}b.bin'), STOP, END]), check=tries(2)),
+    dict(name='/r:1: the server closes at every greeting', args=ARGS + ['/r:1'], tree=TREE,
+         dirs=DIRS, script={'greeting': 'CLOSE'}, env=QUICK_RETRY, code=2,
+         out=retried_always(1, 0, 1, [NO_CONNECTION, STOP]), check=tries(1)),
+    dict(name='/r: a 530 is not tried again', args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
+         script={'PASS': '530 Login incorrect'}, env=QUICK_RETRY, out=LOGIN_REFUSED, code=2,
+         check=tries(0)),
+    dict(name='/r: a 550 to STOR is not tried again', args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
+         script={'STOR b.bin': '550 Permission denied'}, env=QUICK_RETRY,
+         out=run(*B_SENT, NOT_SENT('d1{/}b.bin'), STOP), code=5, check=tries(0)),
+    dict(name='/r:0 tries nothing again', args=ARGS + ['/r:0'], tree=TREE, dirs=DIRS,
+         script={'STOR b.bin': 'CLOSE'}, env=QUICK_RETRY,
+         out=run(*B_SENT, NOT_SENT('d1{/}b.bin'), STOP), code=5, check=tries(0)),
+]

@@ -4,8 +4,8 @@ import os
 import random
 import time
 
-from harness import LOGIN, PASSWORD
-from login_cases import CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
+from harness import LOGIN, PASSWORD, certificates
+from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
 from real_servers import READ_ONLY
 from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
                           differs_run, run, sent)
@@ -376,4 +376,51 @@ CASES += [case for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
          files={'/up/a.dat': b'new'}, check=no_temporary)
     for label, kind, options in (('proftpd without AllowOverwrite', 'proftpd',
                                   dict(allow_overwrite=False)), ('aioftp', 'aioftp', {}))
+]
+
+# "/r" on real servers: a server restarted in the middle of a large file, and under "/e" a new
+# connection whose certificate is checked like the first one's.
+LOST = 'Связь с сервером "{H}" прервана'
+
+
+def restart_in_the_middle(server, root, before=None, name='Big.dat', size=4 << 20):
+    """Restarts the server once `size` bytes of the file have arrived."""
+    path = os.path.join(server.root, name)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if os.path.exists(path) and os.path.getsize(path) >= size:
+            break
+        time.sleep(0.001)
+    if before:
+        before(server)
+    server.restart()
+
+
+def another_certificate(server):
+    """The server frozen where it is, and its certificate replaced by one of a CA nobody
+    trusts, for its restart."""
+    server.freeze()
+    other = certificates().unknown_ca
+    conf = os.path.join(server.base, 'vsftpd.conf')
+    with open(conf) as f:
+        text = f.read()
+    text = text.replace(server.tls.cert, other.cert).replace(server.tls.key, other.key)
+    with open(conf, 'w') as f:
+        f.write(text)
+
+
+CASES += [
+    dict(name='vsftpd restarted in the middle of 64 MiB: /r sends it again', real='vsftpd',
+         args=args('*', '/', '/r'), tree={'Big.dat': BIG, 'later.dat': b'x'},
+         env={'VARDEK_TIMEOUT': '10'}, during=restart_in_the_middle,
+         out=run(CWD('/'), SEND('Big.dat'), LOST, 'Повторная попытка 1 из 3 через 5 с', OPEN,
+                 AUTH, *sent('Big.dat', 'later.dat')), code=0,
+         files={'/Big.dat': BIG, '/later.dat': b'x'}),
+    dict(name='vsftpd with TLS: /r checks the certificate of the new connection', real='vsftpd',
+         options=dict(tls='server', ssl_reuse=False), args=args('*', '/', '/r', '/e'),
+         tree={'Big.dat': BIG, 'a.dat': b'a'}, env=dict(TRUST, VARDEK_TIMEOUT='10'),
+         during=lambda server, root: restart_in_the_middle(server, root, another_certificate,
+                                                           'a.dat', 1),
+         out=run(CWD('/'), *sent('a.dat', 'Big.dat'), LOST,
+                 'Повторная попытка 1 из 3 через 5 с', OPEN, CERT_REFUSED, STOP), code=2),
 ]

@@ -62,6 +62,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 CACHE = os.environ.get('VARDEK_CACHE') or os.path.join(
@@ -409,11 +410,14 @@ class RealServer:
     def _start(self):
         # A shell is the namespace's first process: vsftpd in that place would also be sent the
         # exits of its sessions' orphans, and dies of them.
+        # The death signal follows the thread that forks: a server restarted from a case's
+        # "during" thread would die with that thread. close() stops it in any case.
+        main = threading.current_thread() is threading.main_thread()
         with open(self.base + '/server.out', 'ab') as out:
             self.proc = subprocess.Popen(
                 ['unshare', '-p', '-f', '--mount-proc', '--kill-child', 'sh', '-c',
                  '"$@" & wait', 'sh'] + self.cmd, stdin=subprocess.DEVNULL, stdout=out,
-                stderr=out, env=self.env, preexec_fn=die_with_parent)
+                stderr=out, env=self.env, preexec_fn=die_with_parent if main else None)
         deadline = time.monotonic() + 10
         while not listening(self.port):
             if self.proc.poll() is not None or time.monotonic() > deadline:

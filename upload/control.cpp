@@ -26,11 +26,28 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
-void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code, Walk walk) {
-  for (const std::string& message : messages) run.WriteMessage(message);
-  run.WriteMessage("Продолжение работы невозможно");
-  run.ExitStatus = code;
-  if (walk == Walk::kStops) run.TransferAborted = true;
+Failure::Kind KindOf(const Reply& reply) {
+  if (!reply.complete) return Failure::Kind::kLost;
+  return reply.first_line()[0] == '4' ? Failure::Kind::kRefused : Failure::Kind::kPermanent;
+}
+
+void Report(RunState& run, const Failure& failure) {
+  {
+    std::lock_guard<std::mutex> hold(run.shared.console_lock);
+    for (const std::string& message : failure.messages) run.shared.console.WriteMessage(message);
+    run.shared.console.WriteMessage("Продолжение работы невозможно");
+  }
+  run.shared.ExitStatus = failure.code;
+  if (failure.walk == Walk::kStops) run.shared.TransferAborted = true;
+}
+
+void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code,
+            Walk walk) {
+  Failure failure;
+  failure.messages = messages;
+  failure.code = code;
+  failure.walk = walk;
+  Report(run, failure);
 }
 
 std::string NotSentMessage(const std::string& local_path) {

@@ -12,7 +12,6 @@
 
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(RunState& run, const std::string& command);
-
 // Sends the commands in one go and reads their replies in order: a round trip for them all.
 // After a reply cut short the rest are incomplete too.
 std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& commands);
@@ -24,7 +23,27 @@ bool HasLineBreak(const std::string& text);
 // at every level.
 enum class Walk { kGoesOn, kStops };
 
+// A failure as it is reported, and whether a new connection may overcome it ("/r").
+struct Failure {
+  enum class Kind {
+    kPermanent,  // a refusal that another try would get again, or a local fault
+    kLost,       // the connection closed, reset, fell silent, or could not be made
+    kRefused,    // a 4xx reply: the server cannot for now (421 among them)
+  };
+
+  std::vector<std::string> messages;
+  ExitCode code = kExitOk;  // kExitOk: no failure
+  Walk walk = Walk::kGoesOn;
+  Kind kind = Kind::kPermanent;
+
+  bool failed() const { return code != kExitOk; }
+};
+
+// The kind of failure a reply that did not say yes stands for.
+Failure::Kind KindOf(const Reply& reply);
+
 // Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus.
+void Report(RunState& run, const Failure& failure);
 void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code,
             Walk walk = Walk::kGoesOn);
 // "The file was not sent", for a file or for a directory's files.

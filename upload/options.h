@@ -22,6 +22,8 @@ struct Options {
   bool Differs = false;
   // "/a": each file stored under a temporary name and renamed onto its own once whole.
   bool Atomic = false;
+  // "/r:N": how many times a failure of a lost connection or a 4xx reply is tried again.
+  int Retries = 0;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;

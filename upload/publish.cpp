@@ -11,31 +11,40 @@ namespace {
 
 constexpr std::size_t kLongestName = 255;
 
-// RNFR asks for 350 before RNTO.
-bool Rename(RunState& run, const std::string& from, const std::string& to, bool* from_taken) {
-  *from_taken = Exchange(run, "RNFR " + from).IsIntermediate();
-  return *from_taken && Exchange(run, "RNTO " + to).IsPositive();
+// RNFR asks for 350 before RNTO. False with the reply that said no.
+bool Rename(RunState& run, const std::string& from, const std::string& to, bool* from_taken,
+            Reply* refusal) {
+  *refusal = Exchange(run, "RNFR " + from);
+  *from_taken = refusal->IsIntermediate();
+  if (!*from_taken) return false;
+  *refusal = Exchange(run, "RNTO " + to);
+  return refusal->IsPositive();
 }
 
 // IIS and proftpd without AllowOverwrite refuse to rename onto a file: the old one is deleted
 // and the rename sent again in one go with RNFR, so that the name stands without a file for one
 // round trip.
-bool RenameOnto(RunState& run, const std::string& temporary, const std::string& name) {
+bool RenameOnto(RunState& run, const std::string& temporary, const std::string& name,
+                Reply* refusal) {
   bool from_taken = false;
-  if (Rename(run, temporary, name, &from_taken)) return true;
-  if (!from_taken || !Exchange(run, "DELE " + name).IsPositive()) return false;
+  if (Rename(run, temporary, name, &from_taken, refusal)) return true;
+  if (!from_taken || !refusal->complete) return false;
+  *refusal = Exchange(run, "DELE " + name);
+  if (!refusal->IsPositive()) return false;
   const std::vector<Reply> replies = ExchangeAll(run, {"RNFR " + temporary, "RNTO " + name});
+  *refusal = replies[0].IsIntermediate() ? replies[1] : replies[0];
   return replies[0].IsIntermediate() && replies[1].IsPositive();
 }
 
-// A failed transfer leaves nothing behind, as far as the server still answers.
+// A failed transfer leaves nothing behind, as far as the server still answers; a temporary file
+// that a lost connection kept is deleted on the next one.
 void RemoveTemporary(RunState& run, const std::string& temporary) {
-  Exchange(run, "DELE " + temporary);
+  if (!Exchange(run, "DELE " + temporary).complete) run.LeftTemporary = temporary;
 }
 
 void Count(RunState& run, std::int64_t bytes) {
-  ++run.FilesSent;
-  run.BytesSent += bytes;
+  ++run.shared.FilesSent;
+  run.shared.BytesSent += bytes;
 }
 
 }  // namespace
@@ -51,26 +60,26 @@ std::string TemporaryName(const std::string& name, std::uint32_t random) {
   return name.substr(0, keep) + suffix;
 }
 
-bool PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
+Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
   std::int64_t bytes = 0;
-  if (!run.options.Atomic) {
-    if (!UploadFile(run, LocalDir, entry, entry.name, &bytes)) return false;
-    if (run.options.Differs) SetRemoteTime(run, entry.name, entry.modified);
-    Count(run, bytes);
-    return true;
+  const std::string stored =
+      run.options.Atomic ? TemporaryName(entry.name, run.Random()) : entry.name;
+  Failure failure = UploadFile(run, LocalDir, entry, stored, &bytes);
+  if (failure.failed()) {
+    if (run.options.Atomic) RemoveTemporary(run, stored);
+    return failure;
   }
-  const std::string temporary = TemporaryName(entry.name, run.Random());
-  if (!UploadFile(run, LocalDir, entry, temporary, &bytes)) {
-    RemoveTemporary(run, temporary);
-    return false;
-  }
-  // The file appears under its name with its final time.
-  if (run.options.Differs) SetRemoteTime(run, temporary, entry.modified);
-  if (!RenameOnto(run, temporary, entry.name)) {
-    RemoveTemporary(run, temporary);
-    Report(run, {NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops);
-    return false;
+  // With "/a" the file appears under its name with its final time.
+  if (run.options.Differs) SetRemoteTime(run, stored, entry.modified);
+  Reply refusal;
+  if (run.options.Atomic && !RenameOnto(run, stored, entry.name, &refusal)) {
+    RemoveTemporary(run, stored);
+    failure.messages = {NotSentMessage(LocalDir.Text() + entry.name)};
+    failure.code = kExitTransfer;
+    failure.walk = Walk::kStops;
+    failure.kind = KindOf(refusal);
+    return failure;
   }
   Count(run, bytes);
-  return true;
+  return Failure();
 }

@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "upload/control.h"
 #include "upload/listing.h"
 #include "upload/run_state.h"
 
-// False when the file did not arrive under its name; the failure is reported and the walk stops.
-bool PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
+// The failure, if any, when the file did not arrive under its name; it stops the walk.
+Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
 
 // "/a": the name, a random part and ".part": in the same directory, no one's real file, never
 // hidden by a leading dot; the name is cut so that the whole stays within 255 bytes, never inside

@@ -13,7 +13,7 @@ constexpr std::size_t kLongestListing = 64 << 20;
 // and the server confirmed it.
 bool ReceiveListing(RunState& run, const std::string& command, std::string* data) {
   UseBinaryType(run);
-  if (OpenDataConnection(run) != DataOpen::kOpen) return false;
+  if (OpenDataConnection(run).failed()) return false;
   TSocket& connection = *run.DataConnection;
   const Reply reply = Exchange(run, command);
   bool received = !reply.IsRefusal() &&
@@ -40,14 +40,15 @@ std::vector<std::string> Lines(const std::string& data) {
 
 void LearnFeatures(RunState& run) {
   const Reply reply = Exchange(run, "FEAT");
-  run.Features = ParseFeatures(reply);
+  const ServerFeatures features = ParseFeatures(reply);
+  run.shared.Features = features;
   // A server that lists neither way of setting a time can set none; one without FEAT may.
-  const bool settable = run.Features.mfmt || run.Features.mdtm || !reply.IsPositive();
-  run.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
+  const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
+  run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
 }
 
 bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
-  const bool mlsd = run.Features.mlsd;
+  const bool mlsd = run.shared.Features.mlsd;
   std::string data;
   if (!ReceiveListing(run, mlsd ? "MLSD" : "LIST", &data)) return false;
   std::string name;
@@ -65,11 +66,12 @@ bool AskRemoteTime(RunState& run, const std::string& name, RemoteFile* file) {
 }
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
-  if (run.Times == TimeRule::kNotEarlier) return;
+  if (run.shared.Times == TimeRule::kNotEarlier) return;
+  const bool mfmt = run.shared.Features.mfmt;
   const std::string time = FormatTimeVal(modified);
-  const Reply reply = Exchange(run, (run.Features.mfmt ? "MFMT " : "MDTM ") + time + " " + name);
+  const Reply reply = Exchange(run, (mfmt ? "MFMT " : "MDTM ") + time + " " + name);
   // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
-  if (!run.Features.mfmt && reply.complete && reply.first_line()[0] == '5') {
-    run.Times = TimeRule::kNotEarlier;
+  if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
+    run.shared.Times = TimeRule::kNotEarlier;
   }
 }

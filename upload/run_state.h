@@ -1,10 +1,14 @@
-// The state a run works on: the connections, the console and the exit status. The options it
-// reads stay apart and never change during the run.
+// The state a run works on: what all its connections share (the console, the exit status, what
+// the server can do, what was done), and what one connection works with. The options it reads
+// stay apart and never change during the run.
 #ifndef VARDEK_UPLOAD_RUN_STATE_H_
 #define VARDEK_UPLOAD_RUN_STATE_H_
 
+#include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 
@@ -24,33 +28,48 @@ enum ExitCode : std::int32_t {
   kExitTransfer = 5,    // no data connection, or a file was not sent
 };
 
+// What every connection of a run shares. "/p" works with several connections at once: what
+// changes is atomic, and the console takes a whole report at a time.
+struct RunShared {
+  explicit RunShared(Console& run_console) : console(run_console) {}
+
+  // Writes the messages one after another, no other connection's between them.
+  void WriteMessages(std::initializer_list<std::string> messages);
+
+  Console& console;
+  std::mutex console_lock;
+  // Set by a failed file transfer; ends every file and directory loop of the walk.
+  std::atomic<bool> TransferAborted{false};
+  // The process exit code; each reported failure overwrites it, nothing resets it.
+  std::atomic<std::int32_t> ExitStatus{0};
+  // "/d": what the server can do (learnt once, before other connections open), and how its
+  // times compare with local ones.
+  ServerFeatures Features;
+  std::atomic<TimeRule> Times{TimeRule::kExact};
+  // What the run did, for the summary of "/d".
+  std::atomic<std::int64_t> FilesSent{0};
+  std::atomic<std::int64_t> BytesSent{0};
+  std::atomic<std::int64_t> FilesUnchanged{0};
+};
+
+// One control connection of the run, with its data connection and what belongs to them.
 struct RunState {
-  RunState(const Options& run_options, Console& run_console)
-      : options(run_options), console(run_console) {}
+  RunState(const Options& run_options, RunShared& run_shared);
 
   const Options& options;
-  // Set by a failed file transfer; ends every file and directory loop of the walk.
-  bool TransferAborted = false;
-  // The process exit code; each reported failure overwrites it, nothing resets it.
-  std::int32_t ExitStatus = 0;
+  RunShared& shared;
   std::unique_ptr<TSocket> ControlConnection;
   std::unique_ptr<TSocket> DataConnection;
-  // "/d": what the server can do, and how its times compare with local ones.
-  ServerFeatures Features;
-  TimeRule Times = TimeRule::kExact;
-  bool BinaryType = false;  // TYPE I is in force on the control connection
-  // "/a": the random part of temporary names.
-  std::mt19937 Random{std::random_device{}()};
-  // What the run did, for the summary of "/d".
-  std::int64_t FilesSent = 0;
-  std::int64_t BytesSent = 0;
-  std::int64_t FilesUnchanged = 0;
-  // The area files are copied through, made once for the run: under wine a large allocation
-  // per file costs more than sending the file.
+  // The area files are copied through, made once: under wine a large allocation per file costs
+  // more than sending the file.
   std::unique_ptr<char[]> CopyBuffer;
-  Console& console;
+  bool BinaryType = false;  // TYPE I is in force on the control connection
+  // "/a": the random part of temporary names, and a temporary file that a lost connection kept
+  // from being deleted.
+  std::mt19937 Random{std::random_device{}()};
+  std::string LeftTemporary;
 
-  void WriteMessage(const std::string& text) { console.WriteMessage(text); }
+  void WriteMessage(const std::string& text) { shared.WriteMessages({text}); }
 };
 
 #endif  // VARDEK_UPLOAD_RUN_STATE_H_

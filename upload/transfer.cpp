@@ -17,17 +17,60 @@ constexpr int kReadUnit = 1 << 20;
 constexpr int kReadUnit = 64 << 10;
 #endif
 
-// Copies the file in reads of up to kReadUnit bytes, each sent at once. False when a read or a
-// send failed, so that a file that reached the server only in part is never taken as sent; also
-// when the file ended short of its size at opening: cut while it was read, it arrived as neither
-// its old nor its new self. A file that grows is sent up to its new end.
-bool CopyToData(LocalFile& file, TSocket& data, char* buffer, std::int64_t* copied) {
+enum class Copy { kDone, kLocalFault, kSendFault };
+
+// Copies the file in reads of up to kReadUnit bytes, each sent at once. A file that reached the
+// server only in part is never taken as sent: a read or a send failed, or the file ended short of
+// its size at opening (cut while it was read, it arrived as neither its old nor its new self). A
+// file that grows is sent up to its new end.
+Copy CopyToData(LocalFile& file, TSocket& data, char* buffer, std::int64_t* copied) {
   for (;;) {
     int got = file.Read(buffer, kReadUnit);
-    if (got == 0) return *copied >= file.Size();
-    if (got < 0 || !data.Send(buffer, got)) return false;
+    if (got == 0) return *copied >= file.Size() ? Copy::kDone : Copy::kLocalFault;
+    if (got < 0) return Copy::kLocalFault;
+    if (!data.Send(buffer, got)) return Copy::kSendFault;
     *copied += got;
   }
+}
+
+Failure Fails(const std::string& message, ExitCode code, Failure::Kind kind) {
+  Failure failure;
+  failure.messages = {message};
+  failure.code = code;
+  failure.walk = Walk::kStops;
+  failure.kind = kind;
+  return failure;
+}
+
+// The file's bytes, after STOR was taken: TLS under "/e", the copy, the end of the data, and the
+// completion reply.
+Failure SendData(RunState& run, LocalFile& file, const std::string& path, std::int64_t* bytes) {
+  TSocket& data = *run.DataConnection;
+  // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
+  // come before as the end of the connection.
+  if (run.options.Encrypt && !data.ProtectLike(*run.ControlConnection)) {
+    data.Close();
+    return Fails(NotSentMessage(path), kExitTransfer, Failure::Kind::kLost);
+  }
+  // Not zeroed: a small file leaves the pages it does not need untouched.
+  if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
+  *bytes = 0;
+  Copy copy = CopyToData(file, data, run.CopyBuffer.get(), bytes);
+  file.Close();
+  // The end of the file for the server, and only once the server has closed its side does the
+  // file count as delivered.
+  if (copy == Copy::kDone && !data.Finish()) copy = Copy::kSendFault;
+  data.Close();
+  // After a failed copy the file is not sent whatever the server says; and its reply, if it
+  // ever comes, is not worth another time-out, since the walk ends here.
+  if (copy != Copy::kDone) {
+    const Failure::Kind kind =
+        copy == Copy::kLocalFault ? Failure::Kind::kPermanent : Failure::Kind::kLost;
+    return Fails(NotSentMessage(path), kExitTransfer, kind);
+  }
+  const Reply done = ReadReply(*run.ControlConnection);
+  if (done.IsPositive()) return Failure();
+  return Fails(NotSentMessage(path), kExitTransfer, KindOf(done));
 }
 
 }  // namespace
@@ -38,11 +81,14 @@ void UseBinaryType(RunState& run) {
   run.BinaryType = true;
 }
 
-DataOpen OpenDataConnection(RunState& run) {
+Failure OpenDataConnection(RunState& run) {
   // PASV can describe only an IPv4 address.
   const bool ipv6 = run.ControlConnection->IsIPv6();
   const Reply reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
-  if (!reply.IsPositive()) return DataOpen::kPassiveRefused;
+  if (!reply.IsPositive()) {
+    return Fails("Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме",
+                 kExitPassive, KindOf(reply));
+  }
   int port = 0;
   const std::string& line = PassiveLine(reply);
   // The address fields are not used: the data connection goes to the host of the control
@@ -50,56 +96,29 @@ DataOpen OpenDataConnection(RunState& run) {
   const bool parsed =
       ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
   if (parsed && run.DataConnection->ConnectToPeerOf(*run.ControlConnection, port)) {
-    return DataOpen::kOpen;
+    return Failure();
   }
-  return DataOpen::kUnreachable;
+  return Fails("Не удается установить связь с сокетом данных", kExitTransfer,
+               parsed ? Failure::Kind::kLost : Failure::Kind::kPermanent);
 }
 
-bool UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
-                const std::string& remote_name, std::int64_t* bytes) {
+Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
+                   const std::string& remote_name, std::int64_t* bytes) {
   const std::string path = LocalDir.Text() + entry.name;
-  auto not_sent = [&run, &path] {
-    Report(run, {NotSentMessage(path)}, kExitTransfer, Walk::kStops);
-    return false;
-  };
   UseBinaryType(run);
   run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
   LocalFile file;
   // A name with a line break would smuggle a command into STOR; a file that cannot be read must
   // not replace the server's copy with an empty one.
-  if (HasLineBreak(remote_name) || !file.Open(LocalDir, entry.name)) return not_sent();
-
-  switch (OpenDataConnection(run)) {
-    case DataOpen::kPassiveRefused:
-      Report(run,
-             {"Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме"},
-             kExitPassive, Walk::kStops);
-      return false;
-    case DataOpen::kUnreachable:
-      Report(run, {"Не удается установить связь с сокетом данных"}, kExitTransfer, Walk::kStops);
-      return false;
-    case DataOpen::kOpen:
-      break;
+  if (HasLineBreak(remote_name) || !file.Open(LocalDir, entry.name)) {
+    return Fails(NotSentMessage(path), kExitTransfer, Failure::Kind::kPermanent);
   }
+  Failure failure = OpenDataConnection(run);
+  if (failure.failed()) return failure;
   const Reply reply = Exchange(run, "STOR " + remote_name);
-  // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
-  // come before as the end of the connection.
-  if (reply.IsRefusal() ||
-      (run.options.Encrypt && !run.DataConnection->ProtectLike(*run.ControlConnection))) {
+  if (reply.IsRefusal()) {
     run.DataConnection->Close();
-    return not_sent();
+    return Fails(NotSentMessage(path), kExitTransfer, KindOf(reply));
   }
-  // Not zeroed: a small file leaves the pages it does not need untouched.
-  if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
-  *bytes = 0;
-  bool copied = CopyToData(file, *run.DataConnection, run.CopyBuffer.get(), bytes);
-  file.Close();
-  // The end of the file for the server, and only once the server has closed its side does the
-  // file count as delivered.
-  copied = copied && run.DataConnection->Finish();
-  run.DataConnection->Close();
-  // After a failed copy the file is not sent whatever the server says; and its reply, if it
-  // ever comes, is not worth another time-out, since the walk ends here.
-  if (!copied || !ReadReply(*run.ControlConnection).IsPositive()) return not_sent();
-  return true;
+  return SendData(run, file, path, bytes);
 }

@@ -7,6 +7,7 @@
 #include "upload/remote_listing.h"
 #include "upload/publish.h"
 #include "upload/remote_path.h"
+#include "upload/retry.h"
 
 namespace {
 
@@ -16,19 +17,28 @@ std::string NotFoundMessage(const std::string& RemotePath) {
   return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
 }
 
-Entered EnterRemoteDirectory(RunState& run, const DirectoryContext& dir) {
+Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal) {
+  Failure failure;
+  failure.messages = std::move(messages);
+  failure.code = kExitDirectory;
+  failure.kind = KindOf(refusal);
+  return failure;
+}
+
+// CWD, or with "/c" MKD and CWD from the top of the path down.
+Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
-  if (Exchange(run, "CWD " + dir.RemotePath).IsPositive()) return Entered::kExisting;
+  Reply reply = Exchange(run, "CWD " + dir.RemotePath);
+  *entered = Entered::kExisting;
+  if (reply.IsPositive()) return Failure();
   if (!run.options.CreateDirs) {
-    Report(run,
-           {NotFoundMessage(dir.RemotePath),
-            "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
-           kExitDirectory);
-    return Entered::kNo;
+    return DirectoryFailure({NotFoundMessage(dir.RemotePath),
+                             "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
+                            reply);
   }
-  if (MakeRemotePath(run, dir)) return Entered::kCreated;
-  Report(run, {NotFoundMessage(dir.RemotePath)}, kExitDirectory);
-  return Entered::kNo;
+  *entered = Entered::kCreated;
+  if (MakeRemotePath(run, dir, &reply)) return Failure();
+  return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
 }
 
 // "/d": whether the server holds the file as it is, by the listing, or by MDTM where a LIST gave
@@ -37,7 +47,7 @@ bool ServerHolds(RunState& run, RemoteDirectory& remote, const ListingEntry& ent
   auto found = remote.find(entry.name);
   RemoteFile* file = found == remote.end() ? nullptr : &found->second;
   if (NeedsRemoteTime(entry, file) && !AskRemoteTime(run, entry.name, file)) return false;
-  return IsUnchanged(entry, file, run.Times);
+  return IsUnchanged(entry, file, run.shared.Times);
 }
 
 // "/d" compares with the server's listing of a directory that was there; one that "/c" made
@@ -57,7 +67,7 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
   RemoteDirectory remote;
   const bool compare = ListRemoteFiles(run, entries, entered, &remote);
   for (const ListingEntry& entry : entries) {
-    if (run.TransferAborted) return;
+    if (run.shared.TransferAborted) return;
     if (entry.is_directory) continue;
     if (IsUnusable(run.options, entry)) {
       Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
@@ -65,9 +75,9 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     // A file must not land in whatever remote directory was entered last.
     if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
     if (compare && ServerHolds(run, remote, entry)) {
-      ++run.FilesUnchanged;
+      ++run.shared.FilesUnchanged;
     } else {
-      PublishFile(run, dir.LocalDir, entry);
+      Attempt(run, dir.RemotePath, [&] { return PublishFile(run, dir.LocalDir, entry); });
     }
   }
 }
@@ -77,7 +87,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
                          TreeScan& scan) {
   if (!run.options.Recurse) return;
   for (const ListingEntry& entry : entries) {
-    if (run.TransferAborted) return;
+    if (run.shared.TransferAborted) return;
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
                                   JoinRemotePath(dir.RemotePath, entry.name)};
@@ -123,22 +133,24 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain&
     if (HasLineBreak(dir.RemotePath)) {
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
-    entered = EnterRemoteDirectory(run, dir);
-    if (entered == Entered::kNo) return;
-    run.TransferAborted = false;
+    const bool in = Attempt(run, std::string(),
+                            [&] { return EnterRemoteDirectory(run, dir, &entered); });
+    if (!in) return;
+    run.shared.TransferAborted = false;
   }
   SendFiles(run, dir, entries, entered);
   VisitSubdirectories(run, dir, entries, chain, scan);
 }
 
-bool MakeRemotePath(RunState& run, const DirectoryContext& dir) {
+bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) {
   const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
   for (const std::string& prefix : prefixes) {
     // A refused MKD is not reported: the directory may exist already.
     if (Exchange(run, "MKD " + prefix).IsPositive()) {
       run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");
     }
-    if (!Exchange(run, "CWD " + prefix).IsPositive()) return false;
+    *refusal = Exchange(run, "CWD " + prefix);
+    if (!refusal->IsPositive()) return false;
   }
   return !prefixes.empty();
 }

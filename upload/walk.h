@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "upload/reply.h"
 #include "upload/run_state.h"
 #include "upload/selection.h"
 
@@ -20,7 +21,8 @@ struct DirectoryContext {
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
 void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
                      TreeScan& scan);
-// Builds and enters the remote path one component at a time with MKD and CWD.
-bool MakeRemotePath(RunState& run, const DirectoryContext& dir);
+// Builds and enters the remote path one component at a time with MKD and CWD; false with the
+// reply that refused a CWD.
+bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal);
 
 #endif  // VARDEK_UPLOAD_WALK_H_

@@ -1,0 +1,85 @@
+// Trying again after a dropped connection or a server that cannot for now.
+#include "upload/retry.h"
+
+#include <chrono>
+#include <thread>
+
+#include "upload/session.h"
+
+namespace {
+
+constexpr int kFirstWait = 5;
+constexpr int kLongestWait = 300;
+
+bool Overcome(const RunState& run, const Failure& failure, int retry) {
+  return failure.kind != Failure::Kind::kPermanent && retry <= run.options.Retries;
+}
+
+// What happened and what follows, never a reply's text.
+void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
+  const std::string& host = run.options.ServerHost;
+  const int wait = RetryWait(retry, run.options.Timeout);
+  run.shared.WriteMessages(
+      {failure.kind == Failure::Kind::kLost ? "Связь с сервером \"" + host + "\" прервана"
+                                            : "Сервер \"" + host + "\" временно отказал",
+       "Повторная попытка " + std::to_string(retry) + " из " +
+           std::to_string(run.options.Retries) + " через " + std::to_string(wait) + " с"});
+  std::this_thread::sleep_for(std::chrono::seconds(wait));
+}
+
+// A new connection where the old one was: logged in as the first, in the same directory, and
+// rid of a temporary file that the lost one could not delete.
+Failure Reconnect(RunState& run, const std::string& remote_dir) {
+  run.DataConnection->Close();
+  run.ControlConnection->Close();
+  Failure failure = OpenSession(run);
+  // Without a connection there is nothing more to walk.
+  failure.walk = Walk::kStops;
+  if (failure.failed() || remote_dir.empty()) return failure;
+  const Reply reply = Exchange(run, "CWD " + remote_dir);
+  if (!reply.IsPositive()) {
+    // The files of this directory must not land in another.
+    failure.messages = {"На сервере каталог \"" + remote_dir + "\" не обнаружен"};
+    failure.code = kExitDirectory;
+    failure.walk = Walk::kStops;
+    failure.kind = KindOf(reply);
+    return failure;
+  }
+  if (!run.LeftTemporary.empty()) Exchange(run, "DELE " + run.LeftTemporary);
+  run.LeftTemporary.clear();
+  return failure;
+}
+
+}  // namespace
+
+int RetryWait(int retry, int timeout) {
+  int wait = kFirstWait;
+  for (int i = 1; i < retry && wait < kLongestWait; ++i) wait *= 3;
+  return std::min({wait, kLongestWait, timeout});
+}
+
+bool Connect(RunState& run) {
+  for (int retry = 1;; ++retry) {
+    const Failure failure = OpenSession(run);
+    if (!failure.failed()) return true;
+    if (!Overcome(run, failure, retry)) {
+      Report(run, failure);
+      return false;
+    }
+    AnnounceRetry(run, failure, retry);
+  }
+}
+
+bool Attempt(RunState& run, const std::string& remote_dir, const Step& step) {
+  Failure failure = step();
+  for (int retry = 1; failure.failed(); ++retry) {
+    if (!Overcome(run, failure, retry)) {
+      Report(run, failure);
+      return false;
+    }
+    AnnounceRetry(run, failure, retry);
+    failure = Reconnect(run, remote_dir);
+    if (!failure.failed()) failure = step();
+  }
+  return true;
+}

@@ -186,6 +186,16 @@ bool TSocket::WaitReadable() {
   return ready > 0;
 }
 
+bool TSocket::WaitForInput(Clock::time_point deadline) {
+  if (Handle == sockets::kNoHandle) return false;
+  // The LF of the last line's CR LF is no input.
+  for (int at = BufferPos; at < BufferCount; ++at) {
+    if (!EndsLine(static_cast<std::uint8_t>(Buffer[at]))) return true;
+  }
+  if (TlsLayer && TlsLayer->HasBuffered()) return true;
+  return sockets::Wait(Handle, false, MillisecondsUntil(deadline)) > 0;
+}
+
 bool TSocket::WaitWritable() {
   if (Handle == sockets::kNoHandle) return false;
   int ready = 0;

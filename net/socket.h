@@ -57,6 +57,8 @@ class TSocket {
   bool SendText(const std::string& text);
 
   bool WaitReadable();
+  // Whether input is there, or arrives by the deadline, without taking it.
+  bool WaitForInput(Clock::time_point deadline);
   bool WaitWritable();
   int Receive(char* buffer, int size);
   void FillBuffer();

@@ -47,6 +47,8 @@ class TlsSession {
   int Receive(char* buffer, int size, const TlsWait& wait);
   // Sends close_notify, so that the peer can tell the end of the data from a cut.
   bool Close(const TlsWait& wait);
+  // Whether bytes have arrived that Receive has not handed out yet, decrypted or not.
+  bool HasBuffered() const;
 
  private:
   struct Impl;

@@ -23,7 +23,7 @@ namespace {
   X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)                   \
   X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip) X(X509_VERIFY_PARAM_set1_host)                     \
   X(X509_VERIFY_PARAM_set_hostflags)                                                               \
-  X(X509_digest) X(EVP_sha256) X(ERR_clear_error)
+  X(X509_digest) X(EVP_sha256) X(ERR_clear_error) X(SSL_has_pending)
 // clang-format on
 
 // The calls this file makes, found in libssl.so.3 and the libcrypto it brings.
@@ -226,3 +226,5 @@ bool TlsSession::Close(const TlsWait& wait) {
   }
   return true;
 }
+
+bool TlsSession::HasBuffered() const { return impl_->api().SSL_has_pending(impl_->ssl) == 1; }

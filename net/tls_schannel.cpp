@@ -529,3 +529,7 @@ int TlsSession::Receive(char* buffer, int size, const TlsWait& wait) {
 }
 
 bool TlsSession::Close(const TlsWait& wait) { return impl_->SendCloseNotify(wait); }
+
+bool TlsSession::HasBuffered() const {
+  return impl_->plain_at < impl_->plain.size() || !impl_->received.empty();
+}

@@ -47,6 +47,9 @@ connections: how many were accepted. stalled: a session waited for a command whi
 had answered everything and nothing happened on any connection for IDLE_SECONDS (an idle
 connection beside a busy one is no stall); that session is then closed.
 
+"PIPELINING": "LOSE" makes a server that reads one command from what arrived and drops the
+rest, as some do with commands sent in one go.
+
 host is where it listens: 127.0.0.1, or ::1 for a client that must use EPSV.
 
 hooks maps the same keys (and "DATA", for the moment a STOR's data connection is accepted) to
@@ -85,6 +88,7 @@ DEFAULTS = {
     'EPSV': '229 Entering Extended Passive Mode (|||{port}|)',
     'STOR': '150 Opening data connection',
     'DONE': '226 Transfer complete',
+    'NOOP': '200 NOOP ok',
     'FEAT': FEAT,
 }
 
@@ -313,6 +317,8 @@ class ScriptedServer:
                     return
                 pending += chunk
             raw, _, pending = pending.partition(b'\n')
+            if self.script.get('PIPELINING') == 'LOSE':  # a server that reads one command a time
+                pending = b''
             yield raw
 
     def _wait(self, session):

@@ -12,8 +12,10 @@
 
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(RunState& run, const std::string& command);
-// Sends the commands in one go and reads their replies in order: a round trip for them all.
-// After a reply cut short the rest are incomplete too.
+// Sends the commands in one go and reads their replies in order: a round trip for them all. A
+// server that drops the commands after the first is found out by a reply that does not come
+// soon: the run sends one command at a time from then on, those unanswered again. After a reply
+// cut short the rest are incomplete too.
 std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& commands);
 
 // A text with a CR or LF byte would put commands of its own on the control connection.

@@ -24,6 +24,8 @@ struct Options {
   bool Atomic = false;
   // "/r:N": how many times a failure of a lost connection or a 4xx reply is tried again.
   int Retries = 0;
+  // "/p:N": how many control connections share the files.
+  int Parallel = 1;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;

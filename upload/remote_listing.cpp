@@ -8,6 +8,8 @@ namespace {
 
 // A listing larger than this is no site's directory; it is not read, and the files are sent.
 constexpr std::size_t kLongestListing = 64 << 20;
+// MDTM queries sent in one go: a round trip for a directory's files instead of one for each.
+constexpr std::size_t kQueriesInFlight = 16;
 
 // The listing's bytes, over a data connection opened as a file's is; false unless it came whole
 // and the server confirmed it.
@@ -61,8 +63,18 @@ bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
   return true;
 }
 
-bool AskRemoteTime(RunState& run, const std::string& name, RemoteFile* file) {
-  return ParseMdtmReply(Exchange(run, "MDTM " + name), &file->modified);
+void AskRemoteTimes(RunState& run, const std::vector<std::string>& names, RemoteDirectory* files) {
+  for (std::size_t first = 0; first < names.size(); first += kQueriesInFlight) {
+    std::vector<std::string> queries;
+    for (std::size_t i = first; i < names.size() && i < first + kQueriesInFlight; ++i) {
+      queries.push_back("MDTM " + names[i]);
+    }
+    const std::vector<Reply> replies = ExchangeAll(run, queries);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+      RemoteFile& file = (*files)[names[first + i]];
+      if (!ParseMdtmReply(replies[i], &file.modified)) file.modified = -1;
+    }
+  }
 }
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "upload/reply.h"
 #include "upload/run_state.h"
@@ -20,9 +21,9 @@ void LearnFeatures(RunState& run);
 // are then sent as without "/d".
 bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files);
 
-// Asks MDTM for the time of a file that the listing gave without one; false when the server
-// does not tell.
-bool AskRemoteTime(RunState& run, const std::string& name, RemoteFile* file);
+// Asks MDTM for the times of the files that the listing gave without one, several in flight at
+// once; a file whose time the server does not tell keeps none.
+void AskRemoteTimes(RunState& run, const std::vector<std::string>& names, RemoteDirectory* files);
 
 // Gives the stored file the local file's time (MFMT, or vsftpd's two-argument MDTM), so that the
 // next run finds it unchanged. A server that turns the MDTM form down can set no time: the rest

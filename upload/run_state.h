@@ -28,6 +28,9 @@ enum ExitCode : std::int32_t {
   kExitTransfer = 5,    // no data connection, or a file was not sent
 };
 
+// Whether the server answers commands sent in one go; some read one and drop the rest.
+enum class Pipelining { kUnknown, kWorks, kLosesCommands };
+
 // What every connection of a run shares. "/p" works with several connections at once: what
 // changes is atomic, and the console takes a whole report at a time.
 struct RunShared {
@@ -46,6 +49,7 @@ struct RunShared {
   // times compare with local ones.
   ServerFeatures Features;
   std::atomic<TimeRule> Times{TimeRule::kExact};
+  std::atomic<Pipelining> Pipelined{Pipelining::kUnknown};
   // What the run did, for the summary of "/d".
   std::atomic<std::int64_t> FilesSent{0};
   std::atomic<std::int64_t> BytesSent{0};

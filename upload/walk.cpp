@@ -11,8 +11,6 @@
 
 namespace {
 
-enum class Entered { kNo, kExisting, kCreated };
-
 std::string NotFoundMessage(const std::string& RemotePath) {
   return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
 }
@@ -25,29 +23,59 @@ Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal
   return failure;
 }
 
+// "/d" and "/p" save round trips where the walk knows the parent: it entered it, so MKD of the
+// directory alone is enough; and in a parent that "/c" just made, no directory can be there yet.
+bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* refusal) {
+  if (Exchange(run, "MKD " + dir.RemotePath).IsPositive()) {
+    run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
+  }
+  *refusal = Exchange(run, "CWD " + dir.RemotePath);
+  return refusal->IsPositive();
+}
+
 // CWD, or with "/c" MKD and CWD from the top of the path down.
 Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
-  Reply reply = Exchange(run, "CWD " + dir.RemotePath);
-  *entered = Entered::kExisting;
-  if (reply.IsPositive()) return Failure();
+  const bool known_parent = (run.options.Differs || run.options.Parallel > 1) &&
+                            dir.parent != Entered::kNo &&
+                            RemotePathPrefixes(dir.RemotePath).size() > 1;
+  Reply reply;
+  if (!known_parent || dir.parent != Entered::kCreated || !run.options.CreateDirs) {
+    reply = Exchange(run, "CWD " + dir.RemotePath);
+    *entered = Entered::kExisting;
+    if (reply.IsPositive()) return Failure();
+  }
   if (!run.options.CreateDirs) {
     return DirectoryFailure({NotFoundMessage(dir.RemotePath),
                              "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
                             reply);
   }
   *entered = Entered::kCreated;
-  if (MakeRemotePath(run, dir, &reply)) return Failure();
+  const bool made = known_parent ? MakeBelowKnownParent(run, dir, &reply)
+                                 : MakeRemotePath(run, dir, &reply);
+  if (made) return Failure();
   return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
 }
 
-// "/d": whether the server holds the file as it is, by the listing, or by MDTM where a LIST gave
-// no time to the second.
-bool ServerHolds(RunState& run, RemoteDirectory& remote, const ListingEntry& entry) {
+// "/d": whether the server holds the file as it is.
+bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
   auto found = remote.find(entry.name);
-  RemoteFile* file = found == remote.end() ? nullptr : &found->second;
-  if (NeedsRemoteTime(entry, file) && !AskRemoteTime(run, entry.name, file)) return false;
-  return IsUnchanged(entry, file, run.shared.Times);
+  return IsUnchanged(entry, found == remote.end() ? nullptr : &found->second, run.shared.Times);
+}
+
+// Where a LIST gave sizes but no times to the second, MDTM tells them, for all the directory's
+// files of the same size at once.
+void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& entries,
+                         RemoteDirectory* remote) {
+  std::vector<std::string> names;
+  for (const ListingEntry& entry : entries) {
+    auto found = remote->find(entry.name);
+    if (found != remote->end() && IsEligibleFile(run.options, entry) &&
+        NeedsRemoteTime(entry, &found->second)) {
+      names.push_back(entry.name);
+    }
+  }
+  AskRemoteTimes(run, names, remote);
 }
 
 // "/d" compares with the server's listing of a directory that was there; one that "/c" made
@@ -58,7 +86,9 @@ bool ListRemoteFiles(RunState& run, const std::vector<ListingEntry>& entries, En
   const bool any = std::any_of(entries.begin(), entries.end(), [&run](const ListingEntry& entry) {
     return IsEligibleFile(run.options, entry);
   });
-  return any && ReadRemoteDirectory(run, remote);
+  if (!any || !ReadRemoteDirectory(run, remote)) return false;
+  CompleteRemoteTimes(run, entries, remote);
+  return true;
 }
 
 // Files the run cannot use are reported in their place; the others go on.
@@ -82,7 +112,7 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
   }
 }
 
-void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
+void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered entered,
                          const std::vector<ListingEntry>& entries, DirectoryChain& chain,
                          TreeScan& scan) {
   if (!run.options.Recurse) return;
@@ -90,7 +120,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir,
     if (run.shared.TransferAborted) return;
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
-                                  JoinRemotePath(dir.RemotePath, entry.name)};
+                                  JoinRemotePath(dir.RemotePath, entry.name), entered};
     if (entry.unnamed) {
       Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
@@ -139,7 +169,7 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain&
     run.shared.TransferAborted = false;
   }
   SendFiles(run, dir, entries, entered);
-  VisitSubdirectories(run, dir, entries, chain, scan);
+  VisitSubdirectories(run, dir, entered, entries, chain, scan);
 }
 
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) {

@@ -9,11 +9,15 @@
 #include "upload/run_state.h"
 #include "upload/selection.h"
 
+// How a remote directory came to be current: not at all, there already, or made by "/c".
+enum class Entered { kNo, kExisting, kCreated };
+
 // What one activation of UploadDirectory works on.
 struct DirectoryContext {
   LocalPath LocalDir;
   std::string FileMask;
   std::string RemotePath;
+  Entered parent = Entered::kNo;  // how the walk entered the remote parent; kNo for the top
 };
 
 // Sends what LocalMask selects into RemotePath, with the chain of visited directories and the

@@ -33,6 +33,8 @@ std::string SwitchOf(const std::string& parameter) {
 
 constexpr int kDefaultRetries = 3;
 constexpr int kMostRetries = 100;
+constexpr int kDefaultConnections = 4;
+constexpr int kMostConnections = 16;
 
 // A switch's value: none gives the default; ":N" a decimal number from low to high.
 bool SwitchValue(const std::string& parameter, int fallback, int low, int high, int* value) {
@@ -57,6 +59,9 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
   if (name == "/d") read->Differs = true;
   if (name == "/a") read->Atomic = true;
   if (name == "/r") return SwitchValue(parameter, kDefaultRetries, 0, kMostRetries, &read->Retries);
+  if (name == "/p") {
+    return SwitchValue(parameter, kDefaultConnections, 1, kMostConnections, &read->Parallel);
+  }
   return true;
 }
 

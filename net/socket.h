@@ -34,6 +34,7 @@ class TSocket {
   // end of the data from a cut.
   void Close();
   bool IsIPv6() const { return PeerAddress.family == 6; }
+  bool IsOpen() const { return Handle != sockets::kNoHandle; }
 
   // Ends what was sent (close_notify under TLS, then the end of the stream) and waits for the
   // peer to close in turn, ReadTimeout in all however the peer trickles. False when it reset the

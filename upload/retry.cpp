@@ -45,6 +45,7 @@ Failure Reconnect(RunState& run, const std::string& remote_dir) {
     failure.kind = KindOf(reply);
     return failure;
   }
+  run.RemoteDir = remote_dir;
   if (!run.LeftTemporary.empty()) Exchange(run, "DELE " + run.LeftTemporary);
   run.LeftTemporary.clear();
   return failure;

@@ -68,6 +68,8 @@ struct RunState {
   // more than sending the file.
   std::unique_ptr<char[]> CopyBuffer;
   bool BinaryType = false;  // TYPE I is in force on the control connection
+  std::string RemoteDir;    // the current remote directory, as last entered; empty: unknown
+  bool Announce = true;     // whether connecting and logging in is said on the console
   // "/a": the random part of temporary names, and a temporary file that a lost connection kept
   // from being deleted.
   std::mt19937 Random{std::random_device{}()};

@@ -2,6 +2,7 @@
 #include "upload/run_upload.h"
 
 #include "upload/control.h"
+#include "upload/pool.h"
 #include "upload/remote_listing.h"
 #include "upload/remote_path.h"
 #include "upload/reply.h"
@@ -39,8 +40,10 @@ void WriteSummary(RunState& run) {
 void RunUpload(RunState& run) {
   if (!Connect(run)) return;
   if (run.options.Differs) LearnFeatures(run);
+  const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
+  ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");
-  UploadTree(run, run.options.LocalMask, AbsoluteRemotePath(run, run.options.RemotePath));
+  UploadTree(run, run.options.LocalMask, remote, files);
   if (run.options.Differs) WriteSummary(run);
   run.WriteMessage("Пересылка файлов закончена");
 }

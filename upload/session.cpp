@@ -79,8 +79,11 @@ Failure LogIn(RunState& run) {
 }  // namespace
 
 Failure OpenSession(RunState& run) {
-  run.WriteMessage("Открываем соединение с узлом \"" + run.options.ServerHost + "\"");
+  if (run.Announce) {
+    run.WriteMessage("Открываем соединение с узлом \"" + run.options.ServerHost + "\"");
+  }
   run.BinaryType = false;
+  run.RemoteDir.clear();
   Failure::Kind kind = Failure::Kind::kLost;
   if (!run.ControlConnection->Connect(run.options.ServerAddress, run.options.ServerPort) ||
       !AwaitGreeting(*run.ControlConnection, &kind)) {
@@ -91,7 +94,7 @@ Failure OpenSession(RunState& run) {
     Failure failure = SecureControlConnection(run);
     if (failure.failed()) return failure;
   }
-  run.WriteMessage("Производим авторизацию");
+  if (run.Announce) run.WriteMessage("Производим авторизацию");
   Failure failure = LogIn(run);
   if (!failure.failed() && run.options.Encrypt) failure = ProtectDataConnections(run);
   return failure;

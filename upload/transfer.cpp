@@ -76,7 +76,7 @@ Failure SendData(RunState& run, LocalFile& file, const std::string& path, std::i
 }  // namespace
 
 void UseBinaryType(RunState& run) {
-  if (run.options.Differs && run.BinaryType) return;
+  if ((run.options.Differs || run.options.Parallel > 1) && run.BinaryType) return;
   Exchange(run, "TYPE I");
   run.BinaryType = true;
 }

@@ -16,8 +16,8 @@
 Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
                    const std::string& remote_name, std::int64_t* bytes);
 
-// TYPE I before every file; under "/d" once for the connection, which pays for the round trip
-// that setting each file's time takes.
+// TYPE I before every file; under "/d" and "/p" once for the connection: a round trip a file
+// saved, which pays for setting each file's time.
 void UseBinaryType(RunState& run);
 
 // Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and

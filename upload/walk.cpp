@@ -5,7 +5,6 @@
 
 #include "upload/control.h"
 #include "upload/remote_listing.h"
-#include "upload/publish.h"
 #include "upload/remote_path.h"
 #include "upload/retry.h"
 
@@ -36,6 +35,7 @@ bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* ref
 // CWD, or with "/c" MKD and CWD from the top of the path down.
 Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
+  run.RemoteDir.clear();  // wherever a failed chain leaves it
   const bool known_parent = (run.options.Differs || run.options.Parallel > 1) &&
                             dir.parent != Entered::kNo &&
                             RemotePathPrefixes(dir.RemotePath).size() > 1;
@@ -93,7 +93,7 @@ bool ListRemoteFiles(RunState& run, const std::vector<ListingEntry>& entries, En
 
 // Files the run cannot use are reported in their place; the others go on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
-               Entered entered) {
+               Entered entered, ConnectionPool& files) {
   RemoteDirectory remote;
   const bool compare = ListRemoteFiles(run, entries, entered, &remote);
   for (const ListingEntry& entry : entries) {
@@ -107,14 +107,13 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     if (compare && ServerHolds(run, remote, entry)) {
       ++run.shared.FilesUnchanged;
     } else {
-      Attempt(run, dir.RemotePath, [&] { return PublishFile(run, dir.LocalDir, entry); });
+      files.Send(FileJob{dir.LocalDir, entry, dir.RemotePath});
     }
   }
 }
 
 void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered entered,
-                         const std::vector<ListingEntry>& entries, DirectoryChain& chain,
-                         TreeScan& scan) {
+                         const std::vector<ListingEntry>& entries, Walker& walker) {
   if (!run.options.Recurse) return;
   for (const ListingEntry& entry : entries) {
     if (run.shared.TransferAborted) return;
@@ -125,37 +124,37 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered ent
       Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
     }
-    if (!chain.Enter(subdir.LocalDir)) continue;
-    UploadDirectory(run, subdir, chain, scan);
-    chain.Leave();
+    if (!walker.chain.Enter(subdir.LocalDir)) continue;
+    UploadDirectory(run, subdir, walker);
+    walker.chain.Leave();
   }
 }
 
 }  // namespace
 
-void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath) {
+void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
+                ConnectionPool& files) {
   const SplitMask split = SplitLocalMask(LocalMask);
   const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath};
-  DirectoryChain chain;
-  chain.Enter(top.LocalDir);
-  TreeScan scan(run.options, split.FileMask);
-  UploadDirectory(run, top, chain, scan);
+  Walker walker{DirectoryChain(), TreeScan(run.options, split.FileMask), files};
+  walker.chain.Enter(top.LocalDir);
+  UploadDirectory(run, top, walker);
+  files.Finish();
 }
 
 // A directory is listed once by the walk; its answer comes from the pre-scan when that listed it
 // before, else from these entries. A directory that holds nothing to send but something to report
 // is visited without entering its remote counterpart.
-void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
-                     TreeScan& scan) {
+void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker) {
   TreeContent content;
-  const bool known = scan.Take(dir.LocalDir, &content);
+  const bool known = walker.scan.Take(dir.LocalDir, &content);
   if (known && !content.eligible && !content.failed) return;
   std::vector<ListingEntry> entries;
   if (!ReadDirectory(run.options, dir.LocalDir, dir.FileMask, &entries)) {
     Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
-  if (!known) content = scan.ContentOf(dir.LocalDir, entries, chain);
+  if (!known) content = walker.scan.ContentOf(dir.LocalDir, entries, walker.chain);
   if (!content.eligible && !content.failed) return;
   Entered entered = Entered::kNo;
   if (content.eligible) {
@@ -166,10 +165,10 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain&
     const bool in = Attempt(run, std::string(),
                             [&] { return EnterRemoteDirectory(run, dir, &entered); });
     if (!in) return;
-    run.shared.TransferAborted = false;
+    run.RemoteDir = dir.RemotePath;
   }
-  SendFiles(run, dir, entries, entered);
-  VisitSubdirectories(run, dir, entered, entries, chain, scan);
+  SendFiles(run, dir, entries, entered, walker.files);
+  VisitSubdirectories(run, dir, entered, entries, walker);
 }
 
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) {

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "upload/pool.h"
 #include "upload/reply.h"
 #include "upload/run_state.h"
 #include "upload/selection.h"
@@ -20,11 +21,18 @@ struct DirectoryContext {
   Entered parent = Entered::kNo;  // how the walk entered the remote parent; kNo for the top
 };
 
-// Sends what LocalMask selects into RemotePath, with the chain of visited directories and the
-// pre-scan that the whole walk shares.
-void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath);
-void UploadDirectory(RunState& run, const DirectoryContext& dir, DirectoryChain& chain,
-                     TreeScan& scan);
+// What the whole walk shares: the chain of visited directories, the pre-scan, and the
+// connections that send the files.
+struct Walker {
+  DirectoryChain chain;
+  TreeScan scan;
+  ConnectionPool& files;
+};
+
+// Sends what LocalMask selects into RemotePath; the files go through the pool.
+void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
+                ConnectionPool& files);
+void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker);
 // Builds and enters the remote path one component at a time with MKD and CWD; false with the
 // reply that refused a CWD.
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal);

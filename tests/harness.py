@@ -22,7 +22,9 @@ of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (t
 is a listener that never answers), host (the scripted server's: ::1 for IPv6), hosts (the case runs
 with --hosts, where a hosts file of the test's own names vardek-dual), user (a login to run the
 program as), closed (standard streams, by number, that the program starts without), check(case,
-result) for anything else, whole (the files that fault_cases' check wants whole). result holds the
+result) for anything else, whole (the files that fault_cases' check wants whole), unordered (the
+messages may come in any order, as files sent over several connections at once start: the same
+lines, first and last as given). result holds the
 run's out, code, seconds and server: the scripted server's commands, sessions, files and mtimes, or
 the real server's (see real_servers). A key not named here fails the case, and so does a step of
 then with a key that STEP_KEYS does not hold.
@@ -57,7 +59,8 @@ MAX_RSS_KB = 4 * 1024
 # OpenSSL, loaded for "/e" only, takes its own.
 MAX_TLS_RSS_KB = 16 * 1024
 # The keys a step of then may hold, and those of a case.
-STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user', 'closed'}
+STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user', 'closed',
+             'unordered'}
 CASE_KEYS = STEP_KEYS | {
     'name', 'script', 'dirs', 'real', 'options', 'on', 'cmds', 'sessions', 'files', 'then',
     'during', 'port', 'only', 'refused', 'unanswered', 'host', 'hosts', 'check', 'whole'}
@@ -262,7 +265,12 @@ def check_run(program, step, result, host, local):
     problems = []
     out = step['out'](result['server']) if callable(step['out']) else step['out']
     expected = program.console([fill(m, program, host, local) for m in out])
-    if result['out'] != expected:
+    got = result['out']
+    if step.get('unordered'):
+        lines = lambda b: b.split(b'\r\n')
+        same = lambda e, g: e[:1] == g[:1] and e[-2:] == g[-2:] and sorted(e) == sorted(g)
+        got = expected if same(lines(expected), lines(got)) else got
+    if got != expected:
         text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
         problems.append('console:\n' + first_difference(text(expected), text(result['out'])))
     if result['code'] != step['code']:

@@ -8,7 +8,7 @@ from harness import LOGIN, PASSWORD, certificates
 from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
 from real_servers import READ_ONLY
 from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
-                          differs_run, run, sent)
+                          differs_run, p_out, run, sent)
 
 SERVERS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib', 'aioftp')
 
@@ -423,4 +423,24 @@ CASES += [
                                                            'a.dat', 1),
          out=run(CWD('/'), *sent('a.dat', 'Big.dat'), LOST,
                  'Повторная попытка 1 из 3 через 5 с', OPEN, CERT_REFUSED, STOP), code=2),
+]
+
+# "/p:4": 300 files shared among four connections; pure-ftpd lets only two in from one address.
+P_TREE = {'d%d/f%02d.dat' % (d, f): data(10 * f + d) for d in range(10) for f in range(30)}
+
+
+def parallel(kind, working=4, only=None, **options):
+    tls = 'tls' in options
+    return dict(name='%s%s: /p:4 sends 300 files' % (kind, ' with TLS' if tls else ''), real=kind,
+                options=options, args=args('*', '/up', '/s', '/c', '/p:4', *(['/e'] if tls else [])),
+                env=TRUST if tls else {}, tree=P_TREE, dirs=('/', '/up'),
+                out=p_out(working, 4, P_TREE, top='/up'), unordered=True, code=0,
+                files={'/up/' + name: content for name, content in P_TREE.items()},
+                **({'only': only} if only else {}))
+
+
+CASES += [parallel(kind) for kind in ('vsftpd', 'proftpd', 'pyftpdlib')] + [
+    parallel('pure-ftpd', working=2, max_per_ip=2),
+    parallel('vsftpd', only='native', tls='server'),
+    parallel('vsftpd', only='wine', tls='server', ssl_reuse=False),
 ]

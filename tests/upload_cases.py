@@ -587,3 +587,76 @@ def keeps_alive(case, result):
 CASES.append(dict(name='the control connection has TCP keepalive', args=args('*', '/'),
                   tree={'a.txt': b'a'}, on={'CWD': keepalive_timer},
                   out=run(CWD('/'), SEND('a.txt')), code=0, check=keeps_alive))
+
+
+# "/p:N": the files shared among N connections, each a whole dialogue of its own.
+def connections(working, asked):
+    return 'Соединений с сервером: %d из %d' % (working, asked)
+
+
+P_TREE = {'%s/f%d.txt' % (d, f): (d * f).encode() for d in 'abc' for f in range(1, 5)}
+P_DIRS = ('/', '/r')
+
+
+def p_out(working, asked, tree, top='/r', made=True):
+    """The messages of a /p run over the tree, in one of the orders they may come in."""
+    subdirs = sorted({name.split('/')[0] for name in tree if '/' in name})
+    messages = [OPEN, AUTH, connections(working, asked), START, CWD(top)]
+    for d in subdirs:
+        messages += [CWD(top + '/' + d)] + ([MADE(top + '/' + d)] if made else [])
+    messages += [SEND(name.replace('/', '{/}')) for name in sorted(tree)]
+    return messages + [END]
+
+
+def shared_dialogues(count, least=2):
+    """Each connection logs in and stores a file only after PASV, in the directory it last
+    entered; each file is stored once; at least `least` connections stored files."""
+    def check(case, result):
+        server = result['server']
+        problems = [] if len(server.sessions) == count else ['%d sessions' % len(server.sessions)]
+        stored = []
+        for session in server.sessions:
+            if session[:2] != LOGIN_CMDS:
+                problems.append('a session began %r' % session[:2])
+            cwd = None
+            for before, command in zip([''] + session, session):
+                if command.startswith('CWD '):
+                    cwd = command[4:]
+                if command.startswith('STOR '):
+                    stored.append('%s/%s' % (cwd, command[5:]))
+                    if before != 'PASV' or cwd is None:
+                        problems.append('%r after %r in %r' % (command, before, cwd))
+        if sorted(stored) != sorted(server.files):
+            problems.append('stored %r' % sorted(stored))
+        if sum(any(c.startswith('STOR') for c in s) for s in server.sessions) < least:
+            problems.append('fewer than %d connections stored files' % least)
+        return problems
+    return check
+
+
+def p_failed_out(server):
+    """The files that were started before the walk stopped, and the one that failed."""
+    started = [c[5:] for c in server.commands if c.startswith('STOR ')]
+    return ([OPEN, AUTH, connections(3, 3), START, CWD('/r')] + sent(*started) +
+            [NOT_SENT('f01.txt'), STOP, END])
+
+
+def stopped_early(case, result):
+    started = [c for c in result['server'].commands if c.startswith('STOR ')]
+    return [] if len(started) < 20 else ['every file was started']
+
+
+CASES += [
+    dict(name='/p:3 shares the files among three connections', args=args('*', '/r', '/s', '/c', '/p:3'),
+         tree=P_TREE, dirs=P_DIRS, out=p_out(3, 3, P_TREE), unordered=True, code=0,
+         files={'/r/' + name: data for name, data in P_TREE.items()}, check=shared_dialogues(3)),
+    dict(name='/p:2 with the second login refused goes on with one',
+         args=args('*', '/r', '/s', '/c', '/p:2'), tree=P_TREE, dirs=P_DIRS,
+         script={'PASS': ['230 Logged in', '421 Too many connections\nCLOSE', '230 Logged in']},
+         out=p_out(1, 2, P_TREE), unordered=True, code=0,
+         files={'/r/' + name: data for name, data in P_TREE.items()}),
+    dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
+         tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
+         script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,
+         check=stopped_early),
+]

@@ -58,6 +58,7 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
   if (name == "/e") read->Encrypt = true;
   if (name == "/d") read->Differs = true;
   if (name == "/a") read->Atomic = true;
+  if (name == "/u") read->Utf8Names = true;
   if (name == "/r") return SwitchValue(parameter, kDefaultRetries, 0, kMostRetries, &read->Retries);
   if (name == "/p") {
     return SwitchValue(parameter, kDefaultConnections, 1, kMostConnections, &read->Parallel);

@@ -13,8 +13,15 @@ void PrepareProcess() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
+// In UTF-8, the program's texts: a mask or a path may name what the ANSI code page cannot hold.
+// The splitting rules only look at ASCII bytes, which UTF-8 keeps as they are.
 std::vector<std::string> ProcessParameters(int, char**) {
-  std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());
+  const wchar_t* line = GetCommandLineW();
+  const int length = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
+  std::string text(length > 0 ? length : 1, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], length, nullptr, nullptr);
+  text.resize(text.size() - 1);  // the terminator
+  std::vector<std::string> parameters = SplitCommandLine(text);
   if (!parameters.empty()) parameters.erase(parameters.begin());
   return parameters;
 }

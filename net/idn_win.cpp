@@ -23,7 +23,7 @@ bool ToAsciiHostName(const std::string& name, std::string* ascii) {
   const int size = static_cast<int>(name.size());
   wchar_t wide[256];
   wchar_t converted[256];
-  int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), size, wide, 255);
+  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), size, wide, 255);
   if (length <= 0) return false;
   length = IdnToAscii(0, wide, length, converted, 255);
   if (length <= 0) return false;

@@ -211,10 +211,10 @@ std::string TargetName(const TlsSettings& settings) {
 }
 
 std::wstring Widened(const std::string& text) {
-  int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
   if (length <= 0) return std::wstring();
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], length);
   wide.pop_back();  // the terminator
   return wide;
 }

@@ -24,7 +24,10 @@ with --hosts, where a hosts file of the test's own names vardek-dual), user (a l
 program as), closed (standard streams, by number, that the program starts without), check(case,
 result) for anything else, whole (the files that fault_cases' check wants whole), unordered (the
 messages may come in any order, as files sent over several connections at once start: the same
-lines, first and last as given). result holds the
+lines, first and last as given), names (the encoding the server's names are read in: 'utf-8' for
+"/u" where the Windows build sends the ANSI code page). An env with LC_ALL runs wine in that
+locale: another than ru_RU.UTF-8 is a Windows of another language, whose files and pipes get
+UTF-8. result holds the
 run's out, code, seconds and server: the scripted server's commands, sessions, files and mtimes, or
 the real server's (see real_servers). A key not named here fails the case, and so does a step of
 then with a key that STEP_KEYS does not hold.
@@ -38,6 +41,7 @@ import importlib
 import os
 import pty
 import pwd
+import re
 import select
 import shutil
 import socket
@@ -63,7 +67,7 @@ STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user',
              'unordered'}
 CASE_KEYS = STEP_KEYS | {
     'name', 'script', 'dirs', 'real', 'options', 'on', 'cmds', 'sessions', 'files', 'then',
-    'during', 'port', 'only', 'refused', 'unanswered', 'host', 'hosts', 'check', 'whole'}
+    'during', 'port', 'only', 'refused', 'unanswered', 'host', 'hosts', 'check', 'whole', 'names'}
 
 
 class Program:
@@ -82,11 +86,20 @@ class Program:
         self.trusted = set()
 
     def env(self, extra=None):
-        env = dict(os.environ, **(extra or {}))
+        env = dict(os.environ)
         if self.wine:
             env.update(WINEPREFIX=self.prefix, WINEDEBUG='-all', LC_ALL='ru_RU.UTF-8',
                        WINEDLLOVERRIDES='mscoree,mshtml=')
+        env.update(extra or {})  # a case's own LC_ALL too
         return env
+
+    def console_encoding_for(self, step):
+        """A Windows of another language (LC_ALL) writes UTF-8 into files and pipes; wine shows a
+        console in a terminal in the Unix locale's, UTF-8."""
+        if self.wine and (step.get('live') == 'tty' or
+                          step.get('env', {}).get('LC_ALL', 'ru_RU.UTF-8') != 'ru_RU.UTF-8'):
+            return 'utf-8'
+        return self.console_encoding
 
     def start_wine(self):
         if self.wine:
@@ -116,8 +129,8 @@ class Program:
     def path(self, unix_path):
         return 'Z:' + unix_path.replace('/', '\\') if self.wine else unix_path
 
-    def console(self, messages):
-        return ''.join(m + '\r\n' for m in messages).encode(self.console_encoding)
+    def console(self, messages, encoding=None):
+        return ''.join(m + '\r\n' for m in messages).encode(encoding or self.console_encoding)
 
     def command(self, args):
         return (['wine', self.exe] if self.wine else [self.exe]) + args
@@ -222,10 +235,10 @@ def start_server(case, program, root):
         if isinstance(options.get('tls'), str):  # a certificate of certificates(), by name
             options['tls'] = getattr(certificates(), options['tls'])
         return start_real_server(case['real'], case.get('dirs', ('/',)), LOGIN, PASSWORD,
-                                 program.encoding, **options)
+                                 case.get('names', program.encoding), **options)
     hooks = {key: (lambda server, hook=hook: hook(server, root))
              for key, hook in case.get('on', {}).items()}
-    return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), program.encoding,
+    return ScriptedServer(case.get('script'), case.get('dirs', ('/',)), case.get('names', program.encoding),
                           case.get('port', 0), hooks, case.get('host', '127.0.0.1'))
 
 
@@ -264,14 +277,17 @@ def run_program(program, step, host, local, root):
 def check_run(program, step, result, host, local):
     problems = []
     out = step['out'](result['server']) if callable(step['out']) else step['out']
-    expected = program.console([fill(m, program, host, local) for m in out])
+    encoding = program.console_encoding_for(step)
+    expected = program.console([fill(m, program, host, local) for m in out], encoding)
     got = result['out']
+    if program.wine and step.get('live') == 'tty':  # wine's console hides and shows the cursor
+        got = re.sub(rb'\x1b\[[0-9;?]*[A-Za-z]', b'', got)
     if step.get('unordered'):
         lines = lambda b: b.split(b'\r\n')
         same = lambda e, g: e[:1] == g[:1] and e[-2:] == g[-2:] and sorted(e) == sorted(g)
         got = expected if same(lines(expected), lines(got)) else got
     if got != expected:
-        text = lambda b: b.decode(program.console_encoding, 'replace').split('\r\n')
+        text = lambda b: b.decode(encoding, 'replace').split('\r\n')
         problems.append('console:\n' + first_difference(text(expected), text(result['out'])))
     if result['code'] != step['code']:
         problems.append('exit code: expected %d, got %s' % (step['code'], result['code']))

@@ -444,3 +444,27 @@ CASES += [parallel(kind) for kind in ('vsftpd', 'proftpd', 'pyftpdlib')] + [
     parallel('vsftpd', only='native', tls='server'),
     parallel('vsftpd', only='wine', tls='server', ssl_reuse=False),
 ]
+
+# "/u" against servers that read names as UTF-8: the names arrive as they are.
+U_TREE = {'новости/отчёт.html': b'news', '日本.html': b'nihon', 'café.html': b'accent'}
+
+
+def utf8_announced(case, result):
+    """OPTS UTF8 ON right after FEAT, where the server lists UTF8 and logs commands."""
+    commands = result['server'].commands or []
+    if 'FEAT' not in commands:
+        return ['no FEAT: %r' % commands[:6]]
+    after = commands[commands.index('FEAT') + 1]
+    return [] if after == 'OPTS UTF8 ON' else ['after FEAT: %r' % after]
+
+
+CASES += [
+    dict(name='%s: /u sends names in UTF-8' % kind, real=kind, names='utf-8',
+         args=args('*', '/up', '/s', '/c', '/u'), tree=U_TREE, dirs=('/', '/up'),
+         env={'LC_ALL': 'en_US.UTF-8'},
+         out=run(CWD('/up'), SEND('café.html'), SEND('日本.html'), CWD('/up/новости'),
+                 MADE('/up/новости'), SEND('новости{/}отчёт.html')), code=0,
+         files={'/up/' + name: content for name, content in U_TREE.items()},
+         **({'check': utf8_announced} if kind == 'pyftpdlib' else {}))
+    for kind in ('pyftpdlib', 'aioftp')
+]

@@ -174,6 +174,17 @@ CASES += [
          check=arrived_early(True), only='native'),
     dict(SLOW, name='a pipe gets short output at the end', live='pipe',
          check=arrived_early(False)),
+] + [
+    # A Windows console shows the program's own characters, whatever the code pages: en_US is a
+    # Windows of another language (ANSI 1252, OEM 437), where OEM bytes would read as mojibake.
+    dict(SLOW, name='a console of %s shows the messages as they are' % label, live='tty',
+         env=dict(SLOW['env'], LC_ALL=locale), check=arrived_early(True), only='wine')
+    for label, locale in (('another language', 'en_US.UTF-8'), ('Russian', 'ru_RU.UTF-8'))
+] + [
+    # Files and pipes there get UTF-8, which Notepad and PowerShell read; Russian systems keep
+    # their OEM bytes.
+    dict(name='a pipe on a Windows of another language gets UTF-8', args=ARGS,
+         env={'LC_ALL': 'en_US.UTF-8'}, out=LOGGED_IN, code=0, cmds=LOGIN_CMDS, only='wine'),
 ]
 
 CASES += [

@@ -35,12 +35,15 @@ if ((${#missing[@]})); then
   "${apt[@]}" update
   "${apt[@]}" install "${missing[@]}" >/dev/null
 fi
-# wine maps non-ASCII arguments and file names through the host's locale.
-if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
-  sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
-  locale-gen >/dev/null
-fi
+# wine maps non-ASCII arguments and file names through the host's locale; en_US stands for a
+# Windows of another language (code pages 1252 and 437).
+for wanted in ru_RU en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$wanted.utf8"; then
+    sed -i "s/^# *\($wanted.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" >> /etc/locale.gen
+    locale-gen >/dev/null
+  fi
+done
 
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake >/dev/null
 cmake --build build-win -j2

@@ -660,3 +660,25 @@ CASES += [
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,
          check=stopped_early),
 ]
+
+
+# "/u": names in UTF-8, announced with OPTS UTF8 ON where FEAT lists UTF8, so that the Windows
+# build sends names that its ANSI code page cannot hold too. Under wine the run is a Windows of
+# another language, whose pipe gets UTF-8 and so the names as they are.
+U_TREE = {'новости/отчёт.html': b'news', '日本.html': b'nihon', 'café.html': b'accent'}
+U_FILES = {'/r/' + name: data for name, data in U_TREE.items()}
+CASES += [
+    dict(name='/u sends names in UTF-8', args=args('*', '/r', '/s', '/c', '/u'),
+         tree=U_TREE, dirs=('/', '/r'), names='utf-8', env={'LC_ALL': 'en_US.UTF-8'},
+         out=run(CWD('/r'), SEND('café.html'), SEND('日本.html'), CWD('/r/новости'),
+                 MADE('/r/новости'), SEND('новости{/}отчёт.html')), code=0,
+         cmds=LOGIN_CMDS + ['FEAT', 'OPTS UTF8 ON', 'CWD /r'] + xfer('café.html', '日本.html') +
+         ['CWD /r/новости', 'MKD /r', 'CWD /r', 'MKD /r/новости', 'CWD /r/новости'] +
+         xfer('отчёт.html'), files=U_FILES),
+    dict(name='/u on a server without UTF8 in FEAT', args=args('*.html', '/r', '/u'),
+         tree={'отчёт.html': b'r'}, dirs=('/', '/r'), names='utf-8',
+         script={'FEAT': feat(('MDTM', 'SIZE'))}, env={'LC_ALL': 'en_US.UTF-8'},
+         out=run(CWD('/r'), SEND('отчёт.html')), code=0,
+         cmds=LOGIN_CMDS + ['FEAT', 'CWD /r'] + xfer('отчёт.html'),
+         files={'/r/отчёт.html': b'r'}),
+]

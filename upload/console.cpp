@@ -9,6 +9,10 @@ Console::Console() : interactive_(StdoutIsCharacterDevice()) {}
 Console::~Console() { Flush(); }
 
 void Console::WriteMessage(const std::string& text) {
+  if (interactive_) {
+    Flush();
+    if (WriteConsoleText(text + "\r\n")) return;
+  }
   const std::string converted = ToConsoleText(text);
   Append(converted.data(), converted.size());
   Append("\r\n", 2);

@@ -6,10 +6,14 @@
 #include <cstddef>
 #include <string>
 
-// The platform's conversion from the program's text encoding to the console's; same length.
+// The bytes of a message (UTF-8, the program's texts) for a file or pipe: UTF-8 on Linux; on
+// Windows the OEM code page where it is 866, as on every Russian system, else UTF-8.
 std::string ToConsoleText(const std::string& text);
 // Whether standard output is a character device (a console or terminal).
 bool StdoutIsCharacterDevice();
+// Writes the text to a Windows console in its own characters, whatever the code pages; false
+// where standard output is no such console, and bytes are written instead.
+bool WriteConsoleText(const std::string& text);
 // Writes bytes to standard output as they are; a failure is not reported.
 void WriteStdout(const char* data, std::size_t size);
 

@@ -8,6 +8,9 @@ std::string ToConsoleText(const std::string& text) { return text; }
 
 bool StdoutIsCharacterDevice() { return isatty(STDOUT_FILENO) == 1; }
 
+// A terminal takes the UTF-8 bytes.
+bool WriteConsoleText(const std::string&) { return false; }
+
 void WriteStdout(const char* data, std::size_t size) {
   while (size > 0) {
     ssize_t written = write(STDOUT_FILENO, data, size);

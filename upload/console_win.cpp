@@ -1,12 +1,24 @@
-// Console output on Windows: messages are ANSI (Windows-1251) text, the console shows OEM text.
+// Console output on Windows: a console gets real characters; a file or pipe gets the OEM code
+// page's bytes on a Russian system, as always, and UTF-8 elsewhere.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include "upload/console.h"
+#include "upload/wide_path.h"
 
+namespace {
+
+constexpr UINT kRussianOem = 866;
+
+}  // namespace
+
+// On a Russian system the bytes of old: the text in the ANSI code page (1251, in which the
+// program's messages always were), converted by CharToOemA. Elsewhere the OEM code page cannot
+// hold Cyrillic, and UTF-8 is what Notepad and PowerShell read.
 std::string ToConsoleText(const std::string& text) {
-  std::string converted = text;
+  if (GetOEMCP() != kRussianOem) return text;
+  std::string converted = ToCodePage(ToWide(text), CP_ACP);
   converted.push_back('\0');
   CharToOemA(&converted[0], &converted[0]);
   converted.pop_back();
@@ -15,6 +27,22 @@ std::string ToConsoleText(const std::string& text) {
 
 bool StdoutIsCharacterDevice() {
   return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
+}
+
+bool WriteConsoleText(const std::string& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(out, &mode)) return false;  // NUL, or a terminal that is no console
+  const std::wstring wide = ToWide(text);
+  const wchar_t* at = wide.data();
+  DWORD left = static_cast<DWORD>(wide.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(out, at, left, &written, nullptr) || written == 0) break;
+    at += written;
+    left -= written;
+  }
+  return true;
 }
 
 void WriteStdout(const char* data, std::size_t size) {

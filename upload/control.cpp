@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <chrono>
 
+#include "upload/server_text.h"
+
 Reply Exchange(RunState& run, const std::string& command) {
   // Callers refuse such texts with their own messages; this is the last line of defence.
   if (HasLineBreak(command)) return Reply();
-  run.ControlConnection->SendText(command + "\r\n");
+  run.ControlConnection->SendText(ToServerText(command, run.options.Utf8Names) + "\r\n");
   return ReadReply(*run.ControlConnection);
 }
 
@@ -48,7 +50,7 @@ std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& co
   std::string lines;
   for (const std::string& command : commands) {
     if (HasLineBreak(command)) return std::vector<Reply>(commands.size());
-    lines += command + "\r\n";
+    lines += ToServerText(command, run.options.Utf8Names) + "\r\n";
   }
   TSocket& control = *run.ControlConnection;
   const Clock::time_point sent = Clock::now();

@@ -27,8 +27,8 @@ struct ListingEntry {
   std::int64_t size = -1;
   // The listing shows the entry, but what it is cannot be read.
   bool unreadable = false;
-  // The name does not fit the platform's narrow text encoding, so no command can name the entry;
-  // `name` is then only good for messages.
+  // The name has no exact UTF-8 form (Windows: a lone surrogate), so no command can name the
+  // entry; `name` is then only good for messages.
   bool unnamed = false;
 };
 

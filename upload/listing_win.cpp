@@ -51,7 +51,7 @@ std::int64_t SecondsSince1970(const FILETIME& time) {
 
 ListingEntry EntryOf(const WIN32_FIND_DATAW& data) {
   ListingEntry entry;
-  entry.unnamed = !ToAnsi(data.cFileName, &entry.name);
+  entry.unnamed = !ToUtf8(data.cFileName, &entry.name);
   entry.is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   entry.written = DateOf(data.ftLastWriteTime);
   entry.modified = SecondsSince1970(data.ftLastWriteTime);

@@ -26,6 +26,8 @@ struct Options {
   int Retries = 0;
   // "/p:N": how many control connections share the files.
   int Parallel = 1;
+  // "/u": names and paths go to the server in UTF-8 (RFC 2640), whatever the platform's code page.
+  bool Utf8Names = false;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;

@@ -2,6 +2,7 @@
 #include "upload/remote_listing.h"
 
 #include "upload/control.h"
+#include "upload/server_text.h"
 #include "upload/transfer.h"
 
 namespace {
@@ -57,7 +58,7 @@ bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
   RemoteFile file;
   for (const std::string& line : Lines(data)) {
     if (mlsd ? ParseMlsdLine(line, &name, &file) : ParseListLine(line, &name, &file)) {
-      (*files)[name] = file;
+      (*files)[FromServerText(name, run.options.Utf8Names)] = file;
     }
   }
   return true;

@@ -7,6 +7,7 @@
 #include "upload/remote_path.h"
 #include "upload/reply.h"
 #include "upload/retry.h"
+#include "upload/server_text.h"
 #include "upload/walk.h"
 
 namespace {
@@ -18,7 +19,7 @@ std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
   std::string home;
   Reply reply = Exchange(run, "PWD");
   if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line(), &home)) return RemotePath;
-  return JoinRemotePath(home, RemotePath);
+  return JoinRemotePath(FromServerText(home, run.options.Utf8Names), RemotePath);
 }
 
 // Digits in groups of three, as Russian text writes large numbers: 12 345.
@@ -39,7 +40,9 @@ void WriteSummary(RunState& run) {
 
 void RunUpload(RunState& run) {
   if (!Connect(run)) return;
-  if (run.options.Differs) LearnFeatures(run);
+  if (run.options.Differs || run.options.Utf8Names) LearnFeatures(run);
+  // Its reply is not judged: servers that read UTF-8 anyway answer 501 or 504.
+  if (run.options.Utf8Names && run.shared.Features.utf8) Exchange(run, "OPTS UTF8 ON");
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");

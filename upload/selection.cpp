@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "upload/server_text.h"
+
 SplitMask SplitLocalMask(const std::string& mask, const char* separators) {
   std::size_t last = mask.find_last_of(separators);
   if (last == std::string::npos) return {"", mask};
@@ -19,15 +21,20 @@ bool IsTodayFile(const ListingEntry& entry) { return IsTodayFile(entry, TodayLoc
 
 bool IsUsable(const ListingEntry& entry) { return entry.name.compare(0, 1, ".") != 0; }
 
+bool IsNameless(const Options& options, const ListingEntry& entry) {
+  return entry.unnamed || !FitsServerText(entry.name, options.Utf8Names);
+}
+
 bool IsEligibleFile(const Options& options, const ListingEntry& entry) {
-  return IsUsable(entry) && !entry.is_directory && !entry.unreadable && !entry.unnamed &&
+  return IsUsable(entry) && !entry.is_directory && !entry.unreadable &&
+         !IsNameless(options, entry) &&
          (!options.TodayOnly || IsTodayFile(entry));
 }
 
 bool IsUnusable(const Options& options, const ListingEntry& entry) {
   if (!IsUsable(entry)) return false;
   if (entry.unreadable) return true;
-  if (!entry.unnamed) return false;
+  if (!IsNameless(options, entry)) return false;
   return entry.is_directory ? options.Recurse : !options.TodayOnly || IsTodayFile(entry);
 }
 
@@ -69,7 +76,7 @@ TreeContent TreeScan::ContentOf(const LocalPath& dir, const std::vector<ListingE
   }
   if (!options_.Recurse) return content;
   for (const ListingEntry& entry : entries) {
-    if (!entry.is_directory || entry.unnamed) continue;
+    if (!entry.is_directory || IsNameless(options_, entry)) continue;
     const LocalPath subdir = dir.Child(entry.name);
     if (!chain.Enter(subdir)) continue;
     TreeContent below = Scan(subdir, chain);

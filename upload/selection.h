@@ -22,6 +22,9 @@ bool IsTodayFile(const ListingEntry& entry);
 
 // Names beginning with "." (., .. and hidden files) are never used.
 bool IsUsable(const ListingEntry& entry);
+// A name that no command can give exactly: not UTF-8, or without "/u" not in the code page that
+// the Windows build sends names in.
+bool IsNameless(const Options& options, const ListingEntry& entry);
 bool IsEligibleFile(const Options& options, const ListingEntry& entry);
 // An entry that the run would use but cannot: its name or its type cannot be read. It is
 // reported, never skipped in silence.

@@ -97,5 +97,9 @@ Failure OpenSession(RunState& run) {
   if (run.Announce) run.WriteMessage("Производим авторизацию");
   Failure failure = LogIn(run);
   if (!failure.failed() && run.options.Encrypt) failure = ProtectDataConnections(run);
+  // A connection after the first, whose FEAT told that the server takes UTF-8 names.
+  if (!failure.failed() && run.options.Utf8Names && run.shared.Features.utf8) {
+    Exchange(run, "OPTS UTF8 ON");
+  }
   return failure;
 }

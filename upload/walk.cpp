@@ -120,7 +120,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered ent
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
                                   JoinRemotePath(dir.RemotePath, entry.name), entered};
-    if (entry.unnamed) {
+    if (IsNameless(run.options, entry)) {
       Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
     }

@@ -1,5 +1,6 @@
-// Windows paths beyond MAX_PATH: the program's texts are ANSI, the calls that reach any length
-// take wide "\\?\" paths. Implemented in wide_path_win.cpp; no OS header leaks through here.
+// Windows texts and paths: the program's texts are UTF-8, the calls that reach any length and
+// any name take wide "\\?\" paths. Implemented in wide_path_win.cpp; no OS header leaks through
+// here.
 #ifndef VARDEK_UPLOAD_WIDE_PATH_H_
 #define VARDEK_UPLOAD_WIDE_PATH_H_
 
@@ -12,12 +13,14 @@
 // current directory of a drive for "c:"); the names below it and the name stay exactly as given.
 std::wstring LongPath(const LocalPath& dir, const std::string& name = std::string());
 
-// The wide text of an ANSI one.
+// Between UTF-8 and UTF-16. ToUtf8 is false for a name that is no UTF-16 (a lone surrogate,
+// which some file systems let through); text is then only good for messages.
 std::wstring ToWide(const std::string& text);
+bool ToUtf8(const std::wstring& text, std::string* utf8);
 
-// The ANSI text of a wide name; false when the code page cannot hold it exactly (a best-fit
-// substitution, such as e for é, counts as not holding it), and then text is only good for
-// messages.
-bool ToAnsi(const std::wstring& name, std::string* text);
+// Between UTF-16 and a code page (the ANSI or OEM one). `exact` says whether every character
+// was held: a best-fit substitution, such as e for é, counts as not holding it.
+std::string ToCodePage(const std::wstring& text, unsigned code_page, bool* exact = nullptr);
+std::wstring FromCodePage(const std::string& text, unsigned code_page);
 
 #endif  // VARDEK_UPLOAD_WIDE_PATH_H_

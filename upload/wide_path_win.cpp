@@ -1,19 +1,21 @@
-// ANSI and wide paths on Windows.
+// UTF-8, UTF-16, code pages and long paths on Windows.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include "upload/wide_path.h"
 
-std::wstring ToWide(const std::string& text) {
+namespace {
+
+std::wstring Widen(const std::string& text, unsigned code_page, DWORD flags) {
   if (text.empty()) return std::wstring();
-  int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int length = static_cast<int>(text.size());
+  int size = MultiByteToWideChar(code_page, flags, text.data(), length, nullptr, 0);
+  if (size <= 0) return std::wstring();
   std::wstring wide(size, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  MultiByteToWideChar(code_page, flags, text.data(), length, &wide[0], size);
   return wide;
 }
-
-namespace {
 
 bool EndsInSeparator(const std::wstring& path) {
   return !path.empty() && (path.back() == L'\\' || path.back() == L'/' || path.back() == L':');
@@ -41,16 +43,41 @@ std::wstring LongPath(const LocalPath& dir, const std::string& name) {
   return ResolvedDirectory(dir.typed) + ToWide(dir.below + name);
 }
 
-bool ToAnsi(const std::wstring& name, std::string* text) {
-  text->clear();
-  if (name.empty()) return true;
-  const int length = static_cast<int>(name.size());
+std::wstring ToWide(const std::string& text) { return Widen(text, CP_UTF8, 0); }
+
+bool ToUtf8(const std::wstring& text, std::string* utf8) {
+  utf8->clear();
+  if (text.empty()) return true;
+  const int length = static_cast<int>(text.size());
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  utf8->resize(size > 0 ? size : 0);
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, &(*utf8)[0], size, nullptr, nullptr);
+  }
+  // A lone surrogate comes out as U+FFFD: the way back gives another name.
+  return size > 0 && ToWide(*utf8) == text;
+}
+
+std::string ToCodePage(const std::wstring& text, unsigned code_page, bool* exact) {
+  if (exact != nullptr) *exact = true;
+  if (text.empty()) return std::string();
+  const int length = static_cast<int>(text.size());
   BOOL used_default = FALSE;
-  int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), length, nullptr, 0,
-                                 nullptr, &used_default);
-  text->resize(size);
-  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), length, &(*text)[0], size, nullptr,
-                      &used_default);
-  // The way back must give the same name, whatever the flag does on this system.
-  return !used_default && ToWide(*text) == name;
+  const DWORD flags = WC_NO_BEST_FIT_CHARS;
+  int size = WideCharToMultiByte(code_page, flags, text.data(), length, nullptr, 0, nullptr,
+                                 &used_default);
+  std::string converted(size > 0 ? size : 0, '\0');
+  if (size > 0) {
+    WideCharToMultiByte(code_page, flags, text.data(), length, &converted[0], size, nullptr,
+                        &used_default);
+  }
+  // The way back must give the same text, whatever the flag does on this system.
+  if (exact != nullptr) {
+    *exact = size > 0 && !used_default && FromCodePage(converted, code_page) == text;
+  }
+  return converted;
+}
+
+std::wstring FromCodePage(const std::string& text, unsigned code_page) {
+  return Widen(text, code_page, 0);
 }

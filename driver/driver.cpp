@@ -111,7 +111,8 @@ int RunDriver(const std::vector<std::string>& parameters) {
       !TakePin(console, options) || !TakeTimeout(console, options)) {
     return kExitUsage;
   }
-  RunShared shared(console);
+  options.ShowProgress = Environment("VARDEK_PROGRESS") != "0";
+  RunShared shared(console, options.ShowProgress);
   {
     RunState run(options, shared);
     RunUpload(run);

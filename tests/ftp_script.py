@@ -15,7 +15,8 @@ successive replies, its last one repeating; its count is the server's, shared by
 and greets the next. "greeting" is the reply to the connection and "DONE" the completion reply of
 a STOR. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n bytes of a STOR the data
 connection is reset, or both connections of that session are closed, or that session stops
-reading and answering; or "SLOW", a data connection with a small receive buffer, read in small
+reading and answering; or "SLOW" (or ten times slower, "CRAWL", some 800 KiB/s), a data
+connection with a small receive buffer, read in small
 pieces; or "TRICKLE", a byte sent back every TRICKLE_SECONDS once the client has ended the file,
 until it closes the data connection. {p1} and {p2} stand for the port of the session's passive listener ({port} for the whole
 of it, as EPSV gives it); {q1}, {q2} and {q} for the port of a listener whose queue is full, which
@@ -389,7 +390,7 @@ class ScriptedServer:
             if session.passive:
                 session.passive.close()
             session.passive = self.passive = socket.socket(family(self.host))
-            if self.script.get('DATA') == 'SLOW':  # a window far smaller than a send
+            if self.script.get('DATA') in ('SLOW', 'CRAWL'):  # a window far smaller than a send
                 session.passive.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
             session.passive.bind((self.host, 0))
             session.passive.listen()
@@ -522,11 +523,11 @@ class ScriptedServer:
         with data:
             action, _, limit = (plan or '').partition(' ')
             limit = int(limit) if limit else None
-            slow = action == 'SLOW'
+            slow = action in ('SLOW', 'CRAWL')
             while limit is None or count < limit:
                 chunk = data.recv(min(65536, limit - count) if limit else 4096 if slow else 65536)
                 if slow:
-                    time.sleep(0.0005)
+                    time.sleep(0.005 if action == 'CRAWL' else 0.0005)
                 if not chunk:
                     break
                 chunks.append(chunk)

@@ -682,3 +682,34 @@ CASES += [
          cmds=LOGIN_CMDS + ['FEAT', 'CWD /r'] + xfer('отчёт.html'),
          files={'/r/отчёт.html': b'r'}),
 ]
+
+
+# Progress on a terminal: a line under a large file's message while it travels, erased when it
+# ends, so that the screen holds the lines a pipe gets. Never in a pipe, nor with
+# VARDEK_PROGRESS=0.
+PROGRESS_TREE = {'big.bin': BIG, 'small.txt': b'x'}
+
+
+def progress_shown(expected):
+    def check(case, result):
+        raw = result.get('raw', result['out'])
+        shown = b'%' in raw and 'МиБ'.encode() in raw
+        problems = [] if shown == expected else ['progress %s: %r' % (
+            'missing' if expected else 'shown', raw[-300:])]
+        if result.get('raw') is None and re.search(rb'\r(?!\n)', raw):
+            problems.append('a CR without LF in a pipe')
+        return problems
+    return check
+
+
+CASES += [
+    dict(name='progress on a terminal' + label, args=args('*', '/'), tree=PROGRESS_TREE,
+         script={'DATA': 'CRAWL'}, env=env, out=run(CWD('/'), *sent('big.bin', 'small.txt')),
+         code=0, files={'/big.bin': BIG, '/small.txt': b'x'}, check=progress_shown(shown),
+         **live)
+    for label, env, live, shown in [
+        ('', {}, dict(live='tty'), True),
+        (' turned off', {'VARDEK_PROGRESS': '0'}, dict(live='tty'), False),
+        (': none in a pipe', {}, {}, False),
+    ]
+]

@@ -8,7 +8,30 @@ Console::Console() : interactive_(StdoutIsCharacterDevice()) {}
 
 Console::~Console() { Flush(); }
 
+namespace {
+
+// Characters, not bytes, of UTF-8 text.
+std::size_t Width(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(
+      text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
+void Console::ShowStatus(const std::string& text) {
+  if (!interactive_) return;
+  Flush();
+  if (WriteStatusLine(text, status_width_)) status_width_ = std::max<std::size_t>(Width(text), 1);
+}
+
+void Console::ClearStatus() {
+  if (status_width_ == 0) return;
+  WriteStatusLine(std::string(), status_width_);
+  status_width_ = 0;
+}
+
 void Console::WriteMessage(const std::string& text) {
+  ClearStatus();
   if (interactive_) {
     Flush();
     if (WriteConsoleText(text + "\r\n")) return;

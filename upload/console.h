@@ -16,6 +16,9 @@ bool StdoutIsCharacterDevice();
 bool WriteConsoleText(const std::string& text);
 // Writes bytes to standard output as they are; a failure is not reported.
 void WriteStdout(const char* data, std::size_t size);
+// On a terminal or console, replaces the line after the last message, which shows `shown`
+// characters, with the text (none: the line is blanked); false where there is no such thing.
+bool WriteStatusLine(const std::string& text, std::size_t shown);
 
 class Console {
  public:
@@ -28,6 +31,10 @@ class Console {
   // 128-byte blocks and the rest at the end of the run.
   void WriteMessage(const std::string& text);
   void Flush();
+  // A line under the messages that each status replaces, on a terminal only (progress); the
+  // next message takes its place.
+  void ShowStatus(const std::string& text);
+  void ClearStatus();
 
  private:
   void Append(const char* data, std::size_t size);
@@ -36,6 +43,7 @@ class Console {
   char buffer_[kBlock];
   std::size_t used_ = 0;
   bool interactive_;
+  std::size_t status_width_ = 0;  // characters of the status line shown; 0: none
 };
 
 #endif  // VARDEK_UPLOAD_CONSOLE_H_

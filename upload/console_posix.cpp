@@ -20,3 +20,11 @@ void WriteStdout(const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
 }
+
+bool WriteStatusLine(const std::string& text, std::size_t) {
+  if (isatty(STDOUT_FILENO) != 1) return false;
+  // Back to the start of the line, the text, and the rest of the old one erased.
+  const std::string line = "\r" + text + "\x1b[K";
+  WriteStdout(line.data(), line.size());
+  return true;
+}

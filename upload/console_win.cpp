@@ -54,3 +54,17 @@ void WriteStdout(const char* data, std::size_t size) {
     size -= written;
   }
 }
+
+// A console of any Windows: the old line overwritten with the new one and blanks, the cursor
+// left at its start, where the next message begins.
+bool WriteStatusLine(const std::string& text, std::size_t shown) {
+  std::wstring line = L"\r" + ToWide(text);
+  if (line.size() - 1 < shown) line.append(shown - (line.size() - 1), L' ');
+  line += L"\r";
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(out, &mode)) return false;
+  DWORD written = 0;
+  WriteConsoleW(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  return true;
+}

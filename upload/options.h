@@ -31,7 +31,9 @@ struct Options {
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;
-  int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
+  int Timeout = 900;
+  // A progress line for large files, where standard output is a terminal (VARDEK_PROGRESS=0: no).
+  bool ShowProgress = true;  // seconds: every connect, every wait for a reply or a writable socket
 };
 
 #endif  // VARDEK_UPLOAD_OPTIONS_H_

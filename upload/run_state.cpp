@@ -6,6 +6,15 @@ void RunShared::WriteMessages(std::initializer_list<std::string> messages) {
   for (const std::string& message : messages) console.WriteMessage(message);
 }
 
+void RunShared::ShowStatus(const std::string& status) {
+  std::lock_guard<std::mutex> hold(console_lock);
+  if (status.empty()) {
+    console.ClearStatus();
+  } else {
+    console.ShowStatus(status);
+  }
+}
+
 RunState::RunState(const Options& run_options, RunShared& run_shared)
     : options(run_options),
       shared(run_shared),

@@ -16,6 +16,7 @@
 #include "upload/comparison.h"
 #include "upload/console.h"
 #include "upload/options.h"
+#include "upload/progress.h"
 #include "upload/reply.h"
 
 // Exit codes: the stage at which a run failed.
@@ -34,10 +35,14 @@ enum class Pipelining { kUnknown, kWorks, kLosesCommands };
 // What every connection of a run shares. "/p" works with several connections at once: what
 // changes is atomic, and the console takes a whole report at a time.
 struct RunShared {
-  explicit RunShared(Console& run_console) : console(run_console) {}
+  RunShared(Console& run_console, bool show_progress)
+      : console(run_console),
+        progress(show_progress, [this](const std::string& status) { ShowStatus(status); }) {}
 
   // Writes the messages one after another, no other connection's between them.
   void WriteMessages(std::initializer_list<std::string> messages);
+  // The progress line on a terminal; empty: erased.
+  void ShowStatus(const std::string& status);
 
   Console& console;
   std::mutex console_lock;
@@ -54,6 +59,7 @@ struct RunShared {
   std::atomic<std::int64_t> FilesSent{0};
   std::atomic<std::int64_t> BytesSent{0};
   std::atomic<std::int64_t> FilesUnchanged{0};
+  Progress progress;
 };
 
 // One control connection of the run, with its data connection and what belongs to them.

@@ -23,15 +23,32 @@ enum class Copy { kDone, kLocalFault, kSendFault };
 // server only in part is never taken as sent: a read or a send failed, or the file ended short of
 // its size at opening (cut while it was read, it arrived as neither its old nor its new self). A
 // file that grows is sent up to its new end.
-Copy CopyToData(LocalFile& file, TSocket& data, char* buffer, std::int64_t* copied) {
+Copy CopyToData(LocalFile& file, TSocket& data, char* buffer, std::int64_t* copied,
+                Progress& progress, int slot) {
   for (;;) {
     int got = file.Read(buffer, kReadUnit);
     if (got == 0) return *copied >= file.Size() ? Copy::kDone : Copy::kLocalFault;
     if (got < 0) return Copy::kLocalFault;
     if (!data.Send(buffer, got)) return Copy::kSendFault;
     *copied += got;
+    progress.Advance(slot, got);
   }
 }
+
+// The file's part of the progress line, from its first byte to its judgement.
+class Tracked {
+ public:
+  Tracked(Progress& progress, std::int64_t size)
+      : progress_(progress), slot_(progress.Begin(size)) {}
+  ~Tracked() { progress_.End(slot_); }
+  Tracked(const Tracked&) = delete;
+  Tracked& operator=(const Tracked&) = delete;
+  int slot() const { return slot_; }
+
+ private:
+  Progress& progress_;
+  const int slot_;
+};
 
 Failure Fails(const std::string& message, ExitCode code, Failure::Kind kind) {
   Failure failure;
@@ -55,7 +72,9 @@ Failure SendData(RunState& run, LocalFile& file, const std::string& path, std::i
   // Not zeroed: a small file leaves the pages it does not need untouched.
   if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
   *bytes = 0;
-  Copy copy = CopyToData(file, data, run.CopyBuffer.get(), bytes);
+  Tracked tracked(run.shared.progress, file.Size());
+  Copy copy = CopyToData(file, data, run.CopyBuffer.get(), bytes, run.shared.progress,
+                         tracked.slot());
   file.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.

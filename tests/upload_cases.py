@@ -3,7 +3,7 @@ import os
 import re
 import time
 
-from ftp_script import feat, stamp
+from ftp_script import DEFAULTS, feat, stamp
 from harness import LOGIN, PASSWORD
 from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP, quick
 
@@ -654,6 +654,13 @@ CASES += [
          args=args('*', '/r', '/s', '/c', '/p:2'), tree=P_TREE, dirs=P_DIRS,
          script={'PASS': ['230 Logged in', '421 Too many connections\nCLOSE', '230 Logged in']},
          out=p_out(1, 2, P_TREE), unordered=True, code=0,
+         files={'/r/' + name: data for name, data in P_TREE.items()}),
+    # pure-ftpd draws passive ports at random and answers 425 when two connections draw one.
+    dict(name='/p:2 asks PASV again after a 425', args=args('*', '/r', '/s', '/c', '/p:2'),
+         tree=P_TREE, dirs=P_DIRS,
+         script={'PASV': ['425 Unable to identify the local data socket: Address already in use',
+                          DEFAULTS['PASV']]},
+         out=p_out(2, 2, P_TREE), unordered=True, code=0,
          files={'/r/' + name: data for name, data in P_TREE.items()}),
     dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,

@@ -17,6 +17,8 @@ constexpr int kReadUnit = 1 << 20;
 constexpr int kReadUnit = 64 << 10;
 #endif
 
+constexpr int kPassiveAgain = 3;
+
 enum class Copy { kDone, kLocalFault, kSendFault };
 
 // Copies the file in reads of up to kReadUnit bytes, each sent at once. A file that reached the
@@ -103,7 +105,14 @@ void UseBinaryType(RunState& run) {
 Failure OpenDataConnection(RunState& run) {
   // PASV can describe only an IPv4 address.
   const bool ipv6 = run.ControlConnection->IsIPv6();
-  const Reply reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
+  Reply reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
+  // pure-ftpd draws a passive port at random and answers 425 when another connection of the
+  // run holds it: with "/p" it is asked again, a few times.
+  for (int again = 0; again < kPassiveAgain && run.options.Parallel > 1 && reply.complete &&
+                      reply.first_line()[0] == '4';
+       ++again) {
+    reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
+  }
   if (!reply.IsPositive()) {
     return Fails("Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме",
                  kExitPassive, KindOf(reply));

@@ -12,6 +12,19 @@ static char SwitchLetter(const std::string& parameter) {
   return parameter.size() > 1 && parameter[0] == '/' ? parameter[1] | 0x20 : 0;
 }
 
+// A switch value after a colon: none, or a decimal number from low to high.
+static bool ValueFits(const std::string& parameter, int low, int high, int fallback, int* value) {
+  *value = fallback;
+  if (parameter.size() <= 2 || parameter[2] != ':') return true;
+  const std::string digits = parameter.substr(3);
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::atoi(digits.c_str());
+  return *value >= low && *value <= high;
+}
+
 static void CheckParse(const std::vector<std::string>& parameters) {
   std::size_t count = 0;
   while (count < parameters.size() && !parameters[count].empty()) ++count;
@@ -19,6 +32,7 @@ static void CheckParse(const std::vector<std::string>& parameters) {
   bool line_break = false;
   bool in_place = false;
   bool after_empty = false;
+  bool bad_value = false;
   for (std::size_t i = 0; i < parameters.size(); ++i) {
     const char letter = SwitchLetter(parameters[i]);
     after_empty |= i > count && letter == 'e';
@@ -29,10 +43,23 @@ static void CheckParse(const std::vector<std::string>& parameters) {
     want.Recurse |= i >= 5 && letter == 's';
     want.CreateDirs |= i >= 5 && letter == 'c';
     want.Encrypt |= i >= 5 && letter == 'e';
+    want.Differs |= i >= 5 && letter == 'd';
+    want.Atomic |= i >= 5 && letter == 'a';
+    want.Utf8Names |= i >= 5 && letter == 'u';
+    int value = 0;
+    if (i >= 5 && letter == 'r') {
+      bad_value |= !ValueFits(parameters[i], 0, 100, 3, &value);
+      want.Retries = value;
+    }
+    if (i >= 5 && letter == 'p') {
+      bad_value |= !ValueFits(parameters[i], 1, 16, 4, &value);
+      want.Parallel = value;
+    }
   }
   const CommandLineFault fault = count < 5 || line_break ? CommandLineFault::kUsage
                                  : in_place              ? CommandLineFault::kEncryptInPlace
                                  : after_empty           ? CommandLineFault::kEncryptAfterEmpty
+                                 : bad_value             ? CommandLineFault::kBadValue
                                                          : CommandLineFault::kNone;
   Options line;
   CHECK(ParseCommandLine(parameters, &line) == fault);
@@ -41,7 +68,9 @@ static void CheckParse(const std::vector<std::string>& parameters) {
         line.UserLogin == parameters[2] && line.UserPassword == parameters[3] &&
         line.RemotePath == parameters[4] && line.TodayOnly == want.TodayOnly &&
         line.Recurse == want.Recurse && line.CreateDirs == want.CreateDirs &&
-        line.Encrypt == want.Encrypt);
+        line.Encrypt == want.Encrypt && line.Differs == want.Differs &&
+        line.Atomic == want.Atomic && line.Utf8Names == want.Utf8Names &&
+        line.Retries == want.Retries && line.Parallel == want.Parallel);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

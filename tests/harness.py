@@ -244,14 +244,13 @@ def start_server(case, program, root):
 
 def fill_env(env, program):
     """{CA} stands for the test CA's certificate file, which the program is made to trust, and
-    {PIN:name} for the fingerprint of a test certificate."""
+    {PIN:name}, also inside a text, for the fingerprint of a test certificate."""
     def value(text):
         if text == '{CA}':
             program.trust(certificates().ca.cert)
             return certificates().ca.cert
-        if text.startswith('{PIN:'):
-            return getattr(certificates(), text[5:-1]).fingerprint
-        return text
+        return re.sub(r'\{PIN:(\w+)\}',
+                      lambda m: getattr(certificates(), m.group(1)).fingerprint, text)
     return {key: value(text) for key, text in (env or {}).items()}
 
 

@@ -119,10 +119,14 @@ class Cert:
 
 
 class Certs:
-    """ca signs server, other_name (for other.example only) and expired (a day of 2020);
-    other_ca, which nobody trusts, signs unknown_ca; self_signed stands alone. All but other_name
+    """ca signs server, other_name (for other.example only) and expired (a day of 2020), named
+    (for the DNS names ftp.example.test and ftp.xn--e1afmkfd.xn--p1ai, the A-label of
+    ftp.пример.рф) and cn_only (ftp.example.test in its common name, no subjectAltName); other_ca, which nobody
+    trusts, signs unknown_ca; self_signed stands alone. All but other_name, named and cn_only
     are for 127.0.0.1, ::1 and localhost."""
-    NAMES = ('ca', 'other_ca', 'self_signed', 'server', 'other_name', 'expired', 'unknown_ca')
+    NAMES = ('ca', 'other_ca', 'self_signed', 'server', 'other_name', 'expired', 'unknown_ca',
+             'named', 'cn_only')
+    SUBJECTS = {'cn_only': '/CN=ftp.example.test'}
 
 
 CA_CONF = ('[ca]\ndefault_ca = d\n[d]\ndatabase = index\nnew_certs_dir = .\nserial = serial\n'
@@ -152,9 +156,12 @@ def make_certs(directory):
             (certs.other_name, certs.ca, 'subjectAltName=DNS:other.example', valid),
             (certs.expired, certs.ca, LOCAL_NAMES,
              ('-startdate', '20200101000000Z', '-enddate', '20200102000000Z')),
-            (certs.unknown_ca, certs.other_ca, LOCAL_NAMES, valid)):
+            (certs.unknown_ca, certs.other_ca, LOCAL_NAMES, valid),
+            (certs.named, certs.ca,
+             'subjectAltName=DNS:ftp.example.test,DNS:ftp.xn--e1afmkfd.xn--p1ai', valid),
+            (certs.cn_only, certs.ca, 'basicConstraints=CA:FALSE', valid)):
         run('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', cert.key, '-out', 'csr', '-subj',
-            '/CN=vardek test ' + cert.name)
+            Certs.SUBJECTS.get(cert.name, '/CN=vardek test ' + cert.name))
         for name, text in (('ext', names + '\n'), ('index', ''),
                            ('serial', '%016X\n' % random.getrandbits(63))):
             with open(os.path.join(work, name), 'w') as f:

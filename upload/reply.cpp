@@ -269,7 +269,9 @@ bool ParseTimeVal(const std::string& text, std::int64_t* seconds) {
   };
   const unsigned month = field(4, 2), day = field(6, 2), hour = field(8, 2),
                  minute = field(10, 2), second = field(12, 2);
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+  // A time before 1970 is none that a file's can be compared with: the file is sent.
+  if (field(0, 4) < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+      minute > 59 || second > 60) {
     return false;
   }
   *seconds = DaysFromCivil(field(0, 4), month, day) * 86400 + hour * 3600 + minute * 60 + second;

@@ -66,7 +66,8 @@ bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file)
 // plain file are taken: its time is to the minute at best, in the server's own zone.
 bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file);
 
-// A time-val of RFC 3659, "YYYYMMDDHHMMSS" with any fraction of a second (dropped), in UTC.
+// A time-val of RFC 3659, "YYYYMMDDHHMMSS" with any fraction of a second (dropped), in UTC, from
+// 1970 on.
 bool ParseTimeVal(const std::string& text, std::int64_t* seconds);
 std::string FormatTimeVal(std::int64_t seconds);
 // The time of a 213 reply to MDTM.

@@ -474,7 +474,8 @@ CASES += [
          dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/b.txt', b'bbb', T), ('/r/c.txt', b'ccc', T)),
          out=differs_run(CWD('/r'), SEND('c.txt'), sent=1, size=3, unchanged=2), code=0,
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM a.txt', 'NOOP', 'MDTM b.txt',
-                      'MDTM c.txt', 'PASV', 'STOR c.txt', 'MDTM %s c.txt' % stamp(T + 5)])),
+                      'MDTM c.txt', 'MDTM %s c.txt' % stamp(T), 'PASV', 'STOR c.txt',
+                      'MDTM %s c.txt' % stamp(T + 5)])),
     dict(name='/d with MLSD refused sends every file', args=D_ARGS,
          script={'MLSD': '500 Unknown command'}, tree={'a.txt': (b'aaa', T)},
          dirs=('/', '/r', ('/r/a.txt', b'aaa', T)),
@@ -505,6 +506,13 @@ CASES += [
          out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3, unchanged=1), code=0,
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM b.txt', 'PASV', 'STOR a.txt',
                       'MDTM %s a.txt' % stamp(T)])),
+    # Whether a server with MDTM but no MFMT sets times is learnt before a file is sent for its
+    # time alone: its own time given back to it. inetutils' ftpd lists MDTM and sets none.
+    dict(name='/d learns that a server sets no time before it decides', args=D_ARGS,
+         script={'FEAT': VSFTPD_FEAT, 'MDTM %s b.txt' % stamp(T): '550 No such file'},
+         tree={'b.txt': (b'bb', T - 100)}, dirs=('/', '/r', ('/r/b.txt', b'BB', T)),
+         out=differs_run(CWD('/r'), unchanged=1), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM b.txt', 'MDTM %s b.txt' % stamp(T)])),
     dict(name='/d with /t: both filters', args=D_ARGS + ['/t'],
          tree={'old.txt': (b'old', YESTERDAY), 'same.txt': (b'same', int(NOW)),
                'new.txt': (b'new', int(NOW))},

@@ -48,6 +48,15 @@ void LearnFeatures(RunState& run) {
   // A server that lists neither way of setting a time can set none; one without FEAT may.
   const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
   run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
+  run.shared.TimesKnown = features.mfmt || !settable;
+}
+
+void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
+  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
+  const Reply reply = Exchange(run, "MDTM " + FormatTimeVal(remote_time) + " " + name);
+  if (!reply.complete) return;  // the next command tells what became of the connection
+  run.shared.TimesKnown = true;
+  if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
 }
 
 bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
@@ -87,4 +96,5 @@ void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified
   if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
     run.shared.Times = TimeRule::kNotEarlier;
   }
+  if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
 }

@@ -25,6 +25,12 @@ bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files);
 // once; a file whose time the server does not tell keeps none.
 void AskRemoteTimes(RunState& run, const std::vector<std::string>& names, RemoteDirectory* files);
 
+// Where FEAT leaves it open (MDTM but no MFMT) and a file's times differ, learns once whether
+// the server sets times, before the rule decides: the server's file is given the time it has
+// already. A server that cannot is compared by kNotEarlier, rather than sent a file again on
+// every run.
+void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time);
+
 // Gives the stored file the local file's time (MFMT, or vsftpd's two-argument MDTM), so that the
 // next run finds it unchanged. A server that turns the MDTM form down can set no time: the rest
 // of the run compares times by kNotEarlier.

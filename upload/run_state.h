@@ -54,6 +54,7 @@ struct RunShared {
   // times compare with local ones.
   ServerFeatures Features;
   std::atomic<TimeRule> Times{TimeRule::kExact};
+  std::atomic<bool> TimesKnown{false};  // whether the server can set times is known for sure
   std::atomic<Pipelining> Pipelined{Pipelining::kUnknown};
   // What the run did, for the summary of "/d".
   std::atomic<std::int64_t> FilesSent{0};

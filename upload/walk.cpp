@@ -60,7 +60,12 @@ Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered
 // "/d": whether the server holds the file as it is.
 bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
   auto found = remote.find(entry.name);
-  return IsUnchanged(entry, found == remote.end() ? nullptr : &found->second, run.shared.Times);
+  const RemoteFile* file = found == remote.end() ? nullptr : &found->second;
+  if (file != nullptr && file->size == entry.size && file->modified >= 0 &&
+      file->modified != entry.modified) {
+    LearnWhetherTimesCanBeSet(run, entry.name, file->modified);
+  }
+  return IsUnchanged(entry, file, run.shared.Times);
 }
 
 // Where a LIST gave sizes but no times to the second, MDTM tells them, for all the directory's

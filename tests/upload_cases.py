@@ -463,7 +463,8 @@ CASES += [
          dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/b.txt', b'bb', T), ('/r/c.txt', b'ccc', T)),
          out=differs_run(CWD('/r'), *sent('b.txt', 'c.txt'), sent=2, size=6, unchanged=1),
          code=0,
-         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM a.txt', 'MDTM c.txt'],
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM a.txt', 'MDTM c.txt',
+                      'MDTM %s c.txt' % stamp(T)],
                      ['PASV', 'STOR b.txt', 'MDTM %s b.txt' % stamp(T)],
                      ['PASV', 'STOR c.txt', 'MDTM %s c.txt' % stamp(T + 5)]),
          check=remote_times({'/r/b.txt': T, '/r/c.txt': T + 5})),
@@ -498,14 +499,15 @@ CASES += [
          tree={'a.txt': (b'aaa', T)}, dirs=('/', '/r'),
          out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0),
     # Without MFMT a server that turns down the MDTM form sets no time: its files are compared by
-    # "no older than the local one", and b.txt, stored after it was written, stays.
+    # "no older than the local one", and b.txt, stored after it was written, stays; a.txt gets
+    # no time set.
     dict(name='/d on a server that sets no time', args=D_ARGS,
-         script={'FEAT': VSFTPD_FEAT, 'MDTM %s a.txt' % stamp(T): '550 Not allowed'},
+         script={'FEAT': VSFTPD_FEAT, 'MDTM %s b.txt' % stamp(T): '550 Not allowed'},
          tree={'a.txt': (b'aaa', T), 'b.txt': (b'bb', T - 100)},
          dirs=('/', '/r', ('/r/b.txt', b'BB', T)),
          out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3, unchanged=1), code=0,
-         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM b.txt', 'PASV', 'STOR a.txt',
-                      'MDTM %s a.txt' % stamp(T)])),
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM b.txt', 'MDTM %s b.txt' % stamp(T),
+                      'PASV', 'STOR a.txt'])),
     # Whether a server with MDTM but no MFMT sets times is learnt before a file is sent for its
     # time alone: its own time given back to it. inetutils' ftpd lists MDTM and sets none.
     dict(name='/d learns that a server sets no time before it decides', args=D_ARGS,
@@ -670,6 +672,18 @@ CASES += [
                           DEFAULTS['PASV']]},
          out=p_out(2, 2, P_TREE), unordered=True, code=0,
          files={'/r/' + name: data for name, data in P_TREE.items()}),
+    # "/d /p": the other connections list and compare the directories that the walk entered.
+    dict(name='/d /p:3 compares on the other connections', args=args('*', '/r', '/s', '/d', '/p:3'),
+         tree={name: (data, T) for name, data in P_TREE.items()},
+         dirs=('/', '/r', '/r/a', '/r/b', '/r/c') + tuple(
+             ('/r/' + name, data, T if name != 'b/f2.txt' else T + 60)
+             for name, data in P_TREE.items()),
+         out=[OPEN, AUTH, connections(3, 3), START, CWD('/r'), CWD('/r/a'), CWD('/r/b'),
+              CWD('/r/c'), SEND('b{/}f2.txt'), summary(1, 2, 11), END],
+         unordered=True, code=0, check=lambda case, result: (
+             [] if [c for c in result['server'].commands if c.startswith('STOR')] == ['STOR f2.txt']
+             and sum(c == 'MLSD' for c in result['server'].commands) == 3 else
+             ['commands: %r' % result['server'].commands])),
     dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,

@@ -6,6 +6,7 @@
 
 #include "upload/control.h"
 #include "upload/publish.h"
+#include "upload/remote_listing.h"
 #include "upload/retry.h"
 #include "upload/session.h"
 
@@ -127,5 +128,9 @@ void ConnectionPool::Run(RunState& run, const FileJob& job) {
       !Attempt(run, std::string(), [&] { return EnterJobDirectory(run, job.RemotePath); })) {
     return;
   }
-  Attempt(run, job.RemotePath, [&] { return PublishFile(run, job.LocalDir, job.entry); });
+  const std::vector<ListingEntry> files = job.compare ? FilesToSend(run, job.files) : job.files;
+  for (const ListingEntry& entry : files) {
+    if (run.shared.TransferAborted) return;
+    Attempt(run, job.RemotePath, [&] { return PublishFile(run, job.LocalDir, entry); });
+  }
 }

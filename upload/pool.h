@@ -14,11 +14,13 @@
 #include "upload/listing.h"
 #include "upload/run_state.h"
 
-// A file for a connection to send: where it is, and the remote directory it goes into.
+// Files of one directory for a connection to send: where they are, and the remote directory
+// they go into; with `compare` ("/d") only those that the server does not hold as they are.
 struct FileJob {
   LocalPath LocalDir;
-  ListingEntry entry;
+  std::vector<ListingEntry> files;
   std::string RemotePath;
+  bool compare = false;
 };
 
 class ConnectionPool {
@@ -32,7 +34,7 @@ class ConnectionPool {
 
   // The connections that work, the walk's own among them.
   int size() const { return static_cast<int>(workers_.size()) + 1; }
-  // Hands the file to a free connection. While every one is busy the walk's own connection
+  // Hands the files to a free connection. While every one is busy the walk's own connection
   // sends a file itself, so that what waits stays a few files.
   void Send(FileJob job);
   // Every file handed over is sent and judged; the other connections are closed.

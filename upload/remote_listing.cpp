@@ -98,3 +98,46 @@ void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified
   }
   if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
 }
+
+namespace {
+
+// Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
+// the same size at once.
+void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& files,
+                         RemoteDirectory* remote) {
+  std::vector<std::string> names;
+  for (const ListingEntry& entry : files) {
+    auto found = remote->find(entry.name);
+    if (found != remote->end() && NeedsRemoteTime(entry, &found->second)) {
+      names.push_back(entry.name);
+    }
+  }
+  AskRemoteTimes(run, names, remote);
+}
+
+bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
+  auto found = remote.find(entry.name);
+  const RemoteFile* file = found == remote.end() ? nullptr : &found->second;
+  if (file != nullptr && file->size == entry.size && file->modified >= 0 &&
+      file->modified != entry.modified) {
+    LearnWhetherTimesCanBeSet(run, entry.name, file->modified);
+  }
+  return IsUnchanged(entry, file, run.shared.Times);
+}
+
+}  // namespace
+
+std::vector<ListingEntry> FilesToSend(RunState& run, const std::vector<ListingEntry>& files) {
+  RemoteDirectory remote;
+  if (files.empty() || !ReadRemoteDirectory(run, &remote)) return files;
+  CompleteRemoteTimes(run, files, &remote);
+  std::vector<ListingEntry> changed;
+  for (const ListingEntry& entry : files) {
+    if (ServerHolds(run, remote, entry)) {
+      ++run.shared.FilesUnchanged;
+    } else {
+      changed.push_back(entry);
+    }
+  }
+  return changed;
+}

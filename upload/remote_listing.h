@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "upload/listing.h"
 #include "upload/reply.h"
 #include "upload/run_state.h"
 
@@ -20,6 +21,11 @@ void LearnFeatures(RunState& run);
 // connection like a file's. False when the listing could not be had whole: the directory's files
 // are then sent as without "/d".
 bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files);
+
+// "/d": of the current remote directory's files, those the server does not hold as they are, in
+// their order, from one listing (and MDTM where it gave no times to the second); those it holds
+// are counted unchanged. All of them where no listing can be had.
+std::vector<ListingEntry> FilesToSend(RunState& run, const std::vector<ListingEntry>& files);
 
 // Asks MDTM for the times of the files that the listing gave without one, several in flight at
 // once; a file whose time the server does not tell keeps none.

@@ -57,50 +57,40 @@ Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered
   return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
 }
 
-// "/d": whether the server holds the file as it is.
-bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
-  auto found = remote.find(entry.name);
-  const RemoteFile* file = found == remote.end() ? nullptr : &found->second;
-  if (file != nullptr && file->size == entry.size && file->modified >= 0 &&
-      file->modified != entry.modified) {
-    LearnWhetherTimesCanBeSet(run, entry.name, file->modified);
-  }
-  return IsUnchanged(entry, file, run.shared.Times);
-}
-
-// Where a LIST gave sizes but no times to the second, MDTM tells them, for all the directory's
-// files of the same size at once.
-void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& entries,
-                         RemoteDirectory* remote) {
-  std::vector<std::string> names;
+void ReportUnusable(RunState& run, const DirectoryContext& dir,
+                    const std::vector<ListingEntry>& entries) {
   for (const ListingEntry& entry : entries) {
-    auto found = remote->find(entry.name);
-    if (found != remote->end() && IsEligibleFile(run.options, entry) &&
-        NeedsRemoteTime(entry, &found->second)) {
-      names.push_back(entry.name);
+    if (!entry.is_directory && IsUnusable(run.options, entry)) {
+      Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
     }
   }
-  AskRemoteTimes(run, names, remote);
 }
 
-// "/d" compares with the server's listing of a directory that was there; one that "/c" made
-// holds nothing yet. Without a listing every file is sent.
-bool ListRemoteFiles(RunState& run, const std::vector<ListingEntry>& entries, Entered entered,
-                     RemoteDirectory* remote) {
-  if (!run.options.Differs || entered != Entered::kExisting) return false;
-  const bool any = std::any_of(entries.begin(), entries.end(), [&run](const ListingEntry& entry) {
-    return IsEligibleFile(run.options, entry);
-  });
-  if (!any || !ReadRemoteDirectory(run, remote)) return false;
-  CompleteRemoteTimes(run, entries, remote);
-  return true;
+// The files of the directory that the run sends, in listing order.
+std::vector<ListingEntry> EligibleFiles(const RunState& run,
+                                        const std::vector<ListingEntry>& entries) {
+  std::vector<ListingEntry> eligible;
+  for (const ListingEntry& entry : entries) {
+    if (IsEligibleFile(run.options, entry)) eligible.push_back(entry);
+  }
+  return eligible;
 }
 
-// Files the run cannot use are reported in their place; the others go on.
+// Files the run cannot use are reported in their place; the others go on. "/d" compares with
+// the server's listing of a directory that was there (one that "/c" made holds nothing yet):
+// with "/p" another connection lists and compares while the walk goes on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
                Entered entered, ConnectionPool& files) {
-  RemoteDirectory remote;
-  const bool compare = ListRemoteFiles(run, entries, entered, &remote);
+  const bool compare = run.options.Differs && entered == Entered::kExisting;
+  if (compare && files.size() > 1) {
+    ReportUnusable(run, dir, entries);
+    const std::vector<ListingEntry> eligible = EligibleFiles(run, entries);
+    if (!eligible.empty()) files.Send(FileJob{dir.LocalDir, eligible, dir.RemotePath, true});
+    return;
+  }
+  std::vector<ListingEntry> changed;
+  if (compare) changed = FilesToSend(run, EligibleFiles(run, entries));
+  std::size_t next = 0;  // in changed
   for (const ListingEntry& entry : entries) {
     if (run.shared.TransferAborted) return;
     if (entry.is_directory) continue;
@@ -109,11 +99,11 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     }
     // A file must not land in whatever remote directory was entered last.
     if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
-    if (compare && ServerHolds(run, remote, entry)) {
-      ++run.shared.FilesUnchanged;
-    } else {
-      files.Send(FileJob{dir.LocalDir, entry, dir.RemotePath});
+    if (compare) {
+      if (next >= changed.size() || changed[next].name != entry.name) continue;
+      ++next;
     }
+    files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
   }
 }
 

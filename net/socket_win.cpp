@@ -1,9 +1,12 @@
 // Windows Sockets 2 behind socket_os.h.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+// In this order, which clang-format would change: mstcpip.h needs what the others declare.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <mstcpip.h>
+// clang-format on
 
 #include <cstring>
 

@@ -2,8 +2,7 @@
 #include "upload/comparison.h"
 
 bool IsUnchanged(const ListingEntry& local, const RemoteFile* remote, TimeRule rule) {
-  if (remote == nullptr || remote->size < 0 || remote->size != local.size ||
-      remote->modified < 0) {
+  if (remote == nullptr || remote->size < 0 || remote->size != local.size || remote->modified < 0) {
     return false;
   }
   return rule == TimeRule::kExact ? remote->modified == local.modified

@@ -62,7 +62,8 @@ std::vector<Reply> ExchangeAll(RunState& run, const std::vector<std::string>& co
         !control.WaitForInput(Clock::now() + wait)) {
       run.shared.Pipelined = Pipelining::kLosesCommands;
       if (!Resynchronise(run, commands.size() - replies.size())) break;
-      while (replies.size() < commands.size()) replies.push_back(Exchange(run, commands[replies.size()]));
+      while (replies.size() < commands.size())
+        replies.push_back(Exchange(run, commands[replies.size()]));
       return replies;
     }
     replies.push_back(ReadReply(control));
@@ -93,8 +94,7 @@ void Report(RunState& run, const Failure& failure) {
   if (failure.walk == Walk::kStops) run.shared.TransferAborted = true;
 }
 
-void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code,
-            Walk walk) {
+void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code, Walk walk) {
   Failure failure;
   failure.messages = messages;
   failure.code = code;

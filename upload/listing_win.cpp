@@ -43,9 +43,8 @@ bool IsDirectory(const std::wstring& path) {
 
 // FILETIME counts 100 ns since 1601, in UTC already.
 std::int64_t SecondsSince1970(const FILETIME& time) {
-  const std::int64_t ticks =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                time.dwLowDateTime);
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
   return ticks / 10000000 - 11644473600LL;
 }
 

@@ -54,7 +54,8 @@ std::string TemporaryName(const std::string& name, std::uint32_t random) {
   std::snprintf(suffix, sizeof suffix, ".%06x.part", random & 0xFFFFFFu);
   std::size_t keep = std::min(name.size(), kLongestName - std::char_traits<char>::length(suffix));
   // A UTF-8 continuation byte would start the cut-off rest of a character.
-  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) {
+  while (keep > 0 && keep < name.size() &&
+         (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) {
     --keep;
   }
   return name.substr(0, keep) + suffix;

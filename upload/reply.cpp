@@ -267,8 +267,8 @@ bool ParseTimeVal(const std::string& text, std::int64_t* seconds) {
   auto field = [&text](std::size_t at, std::size_t length) {
     return static_cast<unsigned>(std::atoi(text.substr(at, length).c_str()));
   };
-  const unsigned month = field(4, 2), day = field(6, 2), hour = field(8, 2),
-                 minute = field(10, 2), second = field(12, 2);
+  const unsigned month = field(4, 2), day = field(6, 2), hour = field(8, 2), minute = field(10, 2),
+                 second = field(12, 2);
   // A time before 1970 is none that a file's can be compared with: the file is sent.
   if (field(0, 4) < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
       minute > 59 || second > 60) {

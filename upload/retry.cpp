@@ -22,8 +22,8 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
   run.shared.WriteMessages(
       {failure.kind == Failure::Kind::kLost ? "Связь с сервером \"" + host + "\" прервана"
                                             : "Сервер \"" + host + "\" временно отказал",
-       "Повторная попытка " + std::to_string(retry) + " из " +
-           std::to_string(run.options.Retries) + " через " + std::to_string(wait) + " с"});
+       "Повторная попытка " + std::to_string(retry) + " из " + std::to_string(run.options.Retries) +
+           " через " + std::to_string(wait) + " с"});
   std::this_thread::sleep_for(std::chrono::seconds(wait));
 }
 

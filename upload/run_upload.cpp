@@ -32,8 +32,8 @@ std::string Grouped(std::int64_t number) {
 // "/d" says what it did, since it sends files in silence.
 void WriteSummary(RunState& run) {
   run.WriteMessage("Отправлено файлов: " + Grouped(run.shared.FilesSent) + " (" +
-                   Grouped(run.shared.BytesSent) + " байт), без изменений: " +
-                   Grouped(run.shared.FilesUnchanged));
+                   Grouped(run.shared.BytesSent) +
+                   " байт), без изменений: " + Grouped(run.shared.FilesUnchanged));
 }
 
 }  // namespace

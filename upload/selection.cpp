@@ -27,8 +27,7 @@ bool IsNameless(const Options& options, const ListingEntry& entry) {
 
 bool IsEligibleFile(const Options& options, const ListingEntry& entry) {
   return IsUsable(entry) && !entry.is_directory && !entry.unreadable &&
-         !IsNameless(options, entry) &&
-         (!options.TodayOnly || IsTodayFile(entry));
+         !IsNameless(options, entry) && (!options.TodayOnly || IsTodayFile(entry));
 }
 
 bool IsUnusable(const Options& options, const ListingEntry& entry) {

@@ -75,8 +75,8 @@ Failure SendData(RunState& run, LocalFile& file, const std::string& path, std::i
   if (!run.CopyBuffer) run.CopyBuffer.reset(new char[kReadUnit]);
   *bytes = 0;
   Tracked tracked(run.shared.progress, file.Size());
-  Copy copy = CopyToData(file, data, run.CopyBuffer.get(), bytes, run.shared.progress,
-                         tracked.slot());
+  Copy copy =
+      CopyToData(file, data, run.CopyBuffer.get(), bytes, run.shared.progress, tracked.slot());
   file.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
@@ -114,15 +114,15 @@ Failure OpenDataConnection(RunState& run) {
     reply = Exchange(run, ipv6 ? "EPSV" : "PASV");
   }
   if (!reply.IsPositive()) {
-    return Fails("Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме",
-                 kExitPassive, KindOf(reply));
+    return Fails(
+        "Сервер \"" + run.options.ServerHost + "\" отказывается работать в пассивном режиме",
+        kExitPassive, KindOf(reply));
   }
   int port = 0;
   const std::string& line = PassiveLine(reply);
   // The address fields are not used: the data connection goes to the host of the control
   // connection, so a reply can neither steer a file to another host nor trip over NAT.
-  const bool parsed =
-      ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
+  const bool parsed = ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
   if (parsed && run.DataConnection->ConnectToPeerOf(*run.ControlConnection, port)) {
     return Failure();
   }

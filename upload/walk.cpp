@@ -51,8 +51,8 @@ Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered
                             reply);
   }
   *entered = Entered::kCreated;
-  const bool made = known_parent ? MakeBelowKnownParent(run, dir, &reply)
-                                 : MakeRemotePath(run, dir, &reply);
+  const bool made =
+      known_parent ? MakeBelowKnownParent(run, dir, &reply) : MakeRemotePath(run, dir, &reply);
   if (made) return Failure();
   return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
 }
@@ -157,8 +157,8 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
     if (HasLineBreak(dir.RemotePath)) {
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
-    const bool in = Attempt(run, std::string(),
-                            [&] { return EnterRemoteDirectory(run, dir, &entered); });
+    const bool in =
+        Attempt(run, std::string(), [&] { return EnterRemoteDirectory(run, dir, &entered); });
     if (!in) return;
     run.RemoteDir = dir.RemotePath;
   }

@@ -74,7 +74,11 @@ bool ParseHost(const std::string& text, Host* host) {
   if (text.find(':') != std::string::npos && sockets::NumericAddress(text, &host->address)) {
     return true;
   }
-  return ToAsciiHostName(text, &host->name);
+  const bool ascii =
+      std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+  if (!ascii) return ToAsciiHostName(text, &host->name);
+  host->name = text;
+  return true;
 }
 
 std::string CertificateName(const Host& host) {

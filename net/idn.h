@@ -6,8 +6,8 @@
 
 #include <string>
 
-// An ASCII name stays as it is; any other name becomes its A-label form ("xn--..."), with its
-// trailing dot, if any. False when the name has no such form.
+// A name that is not ASCII in its A-label form ("xn--..."), with its trailing dot, if any. False
+// when the name has no such form.
 bool ToAsciiHostName(const std::string& name, std::string* ascii);
 
 #endif  // VARDEK_NET_IDN_H_

@@ -2,8 +2,6 @@
 // (AI_IDN) loads too, loaded only for a host name that is not ASCII.
 #include <dlfcn.h>
 
-#include <algorithm>
-
 #include "net/idn.h"
 
 namespace {
@@ -14,17 +12,9 @@ constexpr int kNonTransitional = 8;
 using ToAscii = int (*)(const char* input, char** output, int flags);
 using Free = void (*)(void* pointer);
 
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
 }  // namespace
 
 bool ToAsciiHostName(const std::string& name, std::string* ascii) {
-  if (IsAscii(name)) {
-    *ascii = name;
-    return true;
-  }
   static void* library = dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return false;
   auto to_ascii = reinterpret_cast<ToAscii>(dlsym(library, "idn2_to_ascii_8z"));

@@ -3,23 +3,9 @@
 #define NOMINMAX
 #include <windows.h>
 
-#include <algorithm>
-
 #include "net/idn.h"
 
-namespace {
-
-bool IsAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-}
-
-}  // namespace
-
 bool ToAsciiHostName(const std::string& name, std::string* ascii) {
-  if (IsAscii(name)) {
-    *ascii = name;
-    return true;
-  }
   const int size = static_cast<int>(name.size());
   wchar_t wide[256];
   wchar_t converted[256];

@@ -318,9 +318,9 @@ class DelayProxy:
 def spawn(listen, to, ports, rtt_ms, mbit):
     """The proxy as a process of its own (no lock shared with the caller's Python); returns the
     Popen once every port listens. End it with terminate()."""
-    spec = ','.join(str(p) for p in ports)
+    port_list = ','.join(str(p) for p in ports)
     proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), '--listen', listen,
-                             '--to', to, '--ports', spec, '--rtt-ms', str(rtt_ms),
+                             '--to', to, '--ports', port_list, '--rtt-ms', str(rtt_ms),
                              '--mbit', str(mbit)], stdout=subprocess.PIPE, text=True)
     line = proc.stdout.readline()
     if not line.startswith(READY):

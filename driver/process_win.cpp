@@ -6,6 +6,7 @@
 
 #include "driver/command_line.h"
 #include "driver/process.h"
+#include "upload/wide_path.h"
 
 void PrepareProcess() {
   // A scheduled run must never stop at a system dialog, such as a "no disk" box for a drive that
@@ -16,11 +17,8 @@ void PrepareProcess() {
 // In UTF-8, the program's texts: a mask or a path may name what the ANSI code page cannot hold.
 // The splitting rules only look at ASCII bytes, which UTF-8 keeps as they are.
 std::vector<std::string> ProcessParameters(int, char**) {
-  const wchar_t* line = GetCommandLineW();
-  const int length = WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
-  std::string text(length > 0 ? length : 1, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line, -1, &text[0], length, nullptr, nullptr);
-  text.resize(text.size() - 1);  // the terminator
+  std::string text;
+  ToUtf8(GetCommandLineW(), &text);
   std::vector<std::string> parameters = SplitCommandLine(text);
   if (!parameters.empty()) parameters.erase(parameters.begin());
   return parameters;

@@ -1,4 +1,5 @@
 // Fuzzes SplitCommandLine and ParseCommandLine with arbitrary command-line text.
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -7,24 +8,23 @@
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 
-// ParseCommandLine's result against the rules, for any list of parameters, empty ones included.
 static char SwitchLetter(const std::string& parameter) {
   return parameter.size() > 1 && parameter[0] == '/' ? parameter[1] | 0x20 : 0;
 }
 
-// A switch value after a colon: none, or a decimal number from low to high.
+// A switch value after a colon: none, or one to three decimal digits naming low to high.
 static bool ValueFits(const std::string& parameter, int low, int high, int fallback, int* value) {
   *value = fallback;
-  if (parameter.size() <= 2 || parameter[2] != ':') return true;
-  const std::string digits = parameter.substr(3);
-  if (digits.empty() || digits.size() > 3 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  *value = std::atoi(digits.c_str());
-  return *value >= low && *value <= high;
+  if (parameter.compare(2, 1, ":") != 0) return true;
+  const char* digits = parameter.c_str() + 3;
+  char* end = nullptr;
+  const long number = std::strtol(digits, &end, 10);
+  *value = static_cast<int>(number);
+  return std::isdigit(static_cast<unsigned char>(*digits)) && *end == '\0' && end - digits <= 3 &&
+         number >= low && number <= high;
 }
 
+// ParseCommandLine's result against the rules, for any list of parameters, empty ones included.
 static void CheckParse(const std::vector<std::string>& parameters) {
   std::size_t count = 0;
   while (count < parameters.size() && !parameters[count].empty()) ++count;

@@ -7,8 +7,8 @@ import shutil
 import socket
 
 from ftp_script import DEFAULTS
-from login_cases import (AUTH, CANNOT_CONNECT, END, LOGIN_REFUSED, NO_CONNECTION, OPEN, START,
-                         STOP, TLS_FAILED)
+from login_cases import (AUTH, CANNOT_CONNECT, END, LOGIN_REFUSED, LOST, NO_CONNECTION, OPEN,
+                         REFUSED_NOW, START, STOP, TLS_FAILED, retry_line)
 from upload_cases import (CWD, MADE, NO_DATA, NOT_FOUND, NOT_SENT, NOW, PASSIVE_REFUSED, SEND,
                           UNREADABLE, YESTERDAY, args, run)
 
@@ -202,13 +202,7 @@ CASES.append(dict(
 # and goes on where the run was: every file arrives whole and the exit code is 0.
 RETRY_TIMEOUT = 2
 QUICK_RETRY = {'VARDEK_TIMEOUT': str(RETRY_TIMEOUT)}
-LOST = 'Связь с сервером "{H}" прервана'
-REFUSED_NOW = 'Сервер "{H}" временно отказал'
 WHOLE_RUN = [OPEN, AUTH, START] + ALL_SENT + [END]
-
-
-def retry_line(retry, count=3):
-    return 'Повторная попытка %d из %d через %d с' % (retry, count, RETRY_TIMEOUT)
 
 
 def once(key, how):
@@ -219,7 +213,7 @@ def once(key, how):
 def retried(at, redo, why=LOST):
     """The run's messages with a failure after message `at` and the run going on from message
     `redo` on a new connection (0: the connection itself again)."""
-    again = [why, retry_line(1)] + ([] if redo == 0 else [OPEN, AUTH])
+    again = [why, retry_line(1, 3, RETRY_TIMEOUT)] + ([] if redo == 0 else [OPEN, AUTH])
     return WHOLE_RUN[:at] + again + WHOLE_RUN[redo:]
 
 
@@ -276,7 +270,8 @@ def retried_always(at, redo, count, failure):
     """The same fault at every try: the last one reported as without /r."""
     messages = WHOLE_RUN[:at]
     for retry in range(1, count + 1):
-        messages += [LOST, retry_line(retry, count)] + ([] if redo == 0 else [OPEN, AUTH])
+        messages += [LOST, retry_line(retry, count, RETRY_TIMEOUT)]
+        messages += [] if redo == 0 else [OPEN, AUTH]
         messages += WHOLE_RUN[redo:at]
     return messages + failure
 

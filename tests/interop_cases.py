@@ -5,10 +5,10 @@ import random
 import time
 
 from harness import LOGIN, PASSWORD, certificates
-from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, OPEN, STOP
+from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, LOST, OPEN, STOP, retry_line
 from real_servers import READ_ONLY
 from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
-                          differs_run, p_out, run, sent)
+                          U_TREE, differs_run, p_out, run, sent)
 
 SERVERS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib', 'aioftp')
 
@@ -385,7 +385,6 @@ CASES += [case for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
 
 # "/r" on real servers: a server restarted in the middle of a large file, and under "/e" a new
 # connection whose certificate is checked like the first one's.
-LOST = 'Связь с сервером "{H}" прервана'
 
 
 def restart_in_the_middle(server, root, before=None, name='Big.dat', size=4 << 20):
@@ -418,7 +417,7 @@ CASES += [
     dict(name='vsftpd restarted in the middle of 64 MiB: /r sends it again', real='vsftpd',
          args=args('*', '/', '/r'), tree={'Big.dat': BIG, 'later.dat': b'x'},
          env={'VARDEK_TIMEOUT': '10'}, during=restart_in_the_middle,
-         out=run(CWD('/'), SEND('Big.dat'), LOST, 'Повторная попытка 1 из 3 через 5 с', OPEN,
+         out=run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN,
                  AUTH, *sent('Big.dat', 'later.dat')), code=0,
          files={'/Big.dat': BIG, '/later.dat': b'x'}),
     dict(name='vsftpd with TLS: /r checks the certificate of the new connection', real='vsftpd',
@@ -426,7 +425,7 @@ CASES += [
          tree={'Big.dat': BIG}, env=dict(TRUST, VARDEK_TIMEOUT='10'),
          during=lambda server, root: restart_in_the_middle(server, root, another_certificate,
                                                            'Big.dat', 1 << 20),
-         out=run(CWD('/'), SEND('Big.dat'), LOST, 'Повторная попытка 1 из 3 через 5 с', OPEN,
+         out=run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN,
                  CERT_REFUSED, STOP), code=2),
 ]
 
@@ -451,7 +450,6 @@ CASES += [parallel(kind) for kind in ('vsftpd', 'proftpd', 'pyftpdlib')] + [
 ]
 
 # "/u" against servers that read names as UTF-8: the names arrive as they are.
-U_TREE = {'новости/отчёт.html': b'news', '日本.html': b'nihon', 'café.html': b'accent'}
 
 
 def utf8_announced(case, result):

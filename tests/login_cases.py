@@ -28,6 +28,12 @@ PIN_WITHOUT_E = 'Переменная окружения VARDEK_TLS_PIN зада
 E_IN_PLACE = 'Ключ "/e" указан вместо одного из пяти параметров'
 E_AFTER_EMPTY = 'Ключ "/e" указан после пустого параметра'
 BAD_TIMEOUT = 'Переменная окружения VARDEK_TIMEOUT не содержит целое число секунд'
+LOST = 'Связь с сервером "{H}" прервана'
+REFUSED_NOW = 'Сервер "{H}" временно отказал'
+
+
+def retry_line(retry, count, wait):
+    return 'Повторная попытка %d из %d через %d с' % (retry, count, wait)
 
 
 def bad_host(host):

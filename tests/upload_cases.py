@@ -515,6 +515,12 @@ CASES += [
          tree={'b.txt': (b'bb', T - 100)}, dirs=('/', '/r', ('/r/b.txt', b'BB', T)),
          out=differs_run(CWD('/r'), unchanged=1), code=0,
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM b.txt', 'MDTM %s b.txt' % stamp(T)])),
+    # A file that cannot be sent is reported before the directory is compared and sent.
+    dict(name='/d with a name outside the code page', args=args('*.html', '/r', '/d'),
+         tree={'cafe.html': (b'plain', T), 'café.html': (b'accent', T), 'z.html': (b'z', T)},
+         dirs=('/', '/r', ('/r/z.html', b'z', T)),
+         out=differs_run(CWD('/r'), NOT_SENT('caf?.html'), STOP, SEND('cafe.html'), sent=1,
+                         size=5, unchanged=1), code=5, only='wine'),
     dict(name='/d with /t: both filters', args=D_ARGS + ['/t'],
          tree={'old.txt': (b'old', YESTERDAY), 'same.txt': (b'same', int(NOW)),
                'new.txt': (b'new', int(NOW))},
@@ -606,6 +612,7 @@ def connections(working, asked):
 
 P_TREE = {'%s/f%d.txt' % (d, f): (d * f).encode() for d in 'abc' for f in range(1, 5)}
 P_DIRS = ('/', '/r')
+P_FILES = {'/r/' + name: data for name, data in P_TREE.items()}
 
 
 def p_out(working, asked, tree, top='/r', made=True):
@@ -659,19 +666,19 @@ def stopped_early(case, result):
 CASES += [
     dict(name='/p:3 shares the files among three connections', args=args('*', '/r', '/s', '/c', '/p:3'),
          tree=P_TREE, dirs=P_DIRS, out=p_out(3, 3, P_TREE), unordered=True, code=0,
-         files={'/r/' + name: data for name, data in P_TREE.items()}, check=shared_dialogues(3)),
+         files=P_FILES, check=shared_dialogues(3)),
     dict(name='/p:2 with the second login refused goes on with one',
          args=args('*', '/r', '/s', '/c', '/p:2'), tree=P_TREE, dirs=P_DIRS,
          script={'PASS': ['230 Logged in', '421 Too many connections\nCLOSE', '230 Logged in']},
          out=p_out(1, 2, P_TREE), unordered=True, code=0,
-         files={'/r/' + name: data for name, data in P_TREE.items()}),
+         files=P_FILES),
     # pure-ftpd draws passive ports at random and answers 425 when two connections draw one.
     dict(name='/p:2 asks PASV again after a 425', args=args('*', '/r', '/s', '/c', '/p:2'),
          tree=P_TREE, dirs=P_DIRS,
          script={'PASV': ['425 Unable to identify the local data socket: Address already in use',
                           DEFAULTS['PASV']]},
          out=p_out(2, 2, P_TREE), unordered=True, code=0,
-         files={'/r/' + name: data for name, data in P_TREE.items()}),
+         files=P_FILES),
     # "/d /p": the other connections list and compare the directories that the walk entered.
     dict(name='/d /p:3 compares on the other connections', args=args('*', '/r', '/s', '/d', '/p:3'),
          tree={name: (data, T) for name, data in P_TREE.items()},

@@ -11,6 +11,22 @@ namespace {
 
 constexpr UINT kRussianOem = 866;
 
+// False where standard output is no console (a file, a pipe, NUL, a terminal of another kind).
+bool WriteConsoleWide(const std::wstring& text) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(out, &mode)) return false;
+  const wchar_t* at = text.data();
+  DWORD left = static_cast<DWORD>(text.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(out, at, left, &written, nullptr) || written == 0) break;
+    at += written;
+    left -= written;
+  }
+  return true;
+}
+
 }  // namespace
 
 // On a Russian system the bytes of old: the text in the ANSI code page (1251, in which the
@@ -29,21 +45,7 @@ bool StdoutIsCharacterDevice() {
   return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR;
 }
 
-bool WriteConsoleText(const std::string& text) {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (!GetConsoleMode(out, &mode)) return false;  // NUL, or a terminal that is no console
-  const std::wstring wide = ToWide(text);
-  const wchar_t* at = wide.data();
-  DWORD left = static_cast<DWORD>(wide.size());
-  while (left > 0) {
-    DWORD written = 0;
-    if (!WriteConsoleW(out, at, left, &written, nullptr) || written == 0) break;
-    at += written;
-    left -= written;
-  }
-  return true;
-}
+bool WriteConsoleText(const std::string& text) { return WriteConsoleWide(ToWide(text)); }
 
 void WriteStdout(const char* data, std::size_t size) {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -61,10 +63,5 @@ bool WriteStatusLine(const std::string& text, std::size_t shown) {
   std::wstring line = L"\r" + ToWide(text);
   if (line.size() - 1 < shown) line.append(shown - (line.size() - 1), L' ');
   line += L"\r";
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (!GetConsoleMode(out, &mode)) return false;
-  DWORD written = 0;
-  WriteConsoleW(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  return true;
+  return WriteConsoleWide(line);
 }

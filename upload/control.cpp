@@ -95,13 +95,13 @@ void Report(RunState& run, const Failure& failure) {
 }
 
 void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code, Walk walk) {
-  Failure failure;
-  failure.messages = messages;
-  failure.code = code;
-  failure.walk = walk;
-  Report(run, failure);
+  Report(run, Failure(messages, code, walk));
 }
 
 std::string NotSentMessage(const std::string& local_path) {
   return "Не удалось отправить файл \"" + local_path + "\"";
+}
+
+std::string NotFoundMessage(const std::string& remote_path) {
+  return "На сервере каталог \"" + remote_path + "\" не обнаружен";
 }

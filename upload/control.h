@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "upload/reply.h"
@@ -33,6 +34,14 @@ struct Failure {
     kRefused,    // a 4xx reply: the server cannot for now (421 among them)
   };
 
+  Failure() = default;
+  Failure(std::vector<std::string> failure_messages, ExitCode failure_code, Walk failure_walk,
+          Kind failure_kind = Kind::kPermanent)
+      : messages(std::move(failure_messages)),
+        code(failure_code),
+        walk(failure_walk),
+        kind(failure_kind) {}
+
   std::vector<std::string> messages;
   ExitCode code = kExitOk;  // kExitOk: no failure
   Walk walk = Walk::kGoesOn;
@@ -50,5 +59,7 @@ void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode
             Walk walk = Walk::kGoesOn);
 // "The file was not sent", for a file or for a directory's files.
 std::string NotSentMessage(const std::string& local_path);
+// "The directory is not on the server".
+std::string NotFoundMessage(const std::string& remote_path);
 
 #endif  // VARDEK_UPLOAD_CONTROL_H_

@@ -31,9 +31,13 @@ struct Options {
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
   bool Encrypt = false;
   std::string TlsPin;
-  int Timeout = 900;
+  int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
   // A progress line for large files, where standard output is a terminal (VARDEK_PROGRESS=0: no).
-  bool ShowProgress = true;  // seconds: every connect, every wait for a reply or a writable socket
+  bool ShowProgress = true;
+
+  // "/d" and "/p" save the round trips that a plain run spends (TYPE I before each file, MKD
+  // of every parent), whose command transcripts stay as they always were.
+  bool SavesRoundTrips() const { return Differs || Parallel > 1; }
 };
 
 #endif  // VARDEK_UPLOAD_OPTIONS_H_

@@ -15,21 +15,6 @@ namespace {
 // Files waiting for a connection, for each connection: enough that none waits for the walk.
 constexpr std::size_t kWaitingPerConnection = 2;
 
-// The connection's current directory becomes the file's; a directory that the walk entered and
-// that this connection cannot enter is reported, and the file left.
-Failure EnterJobDirectory(RunState& run, const std::string& path) {
-  const Reply reply = Exchange(run, "CWD " + path);
-  if (reply.IsPositive()) {
-    run.RemoteDir = path;
-    return Failure();
-  }
-  Failure failure;
-  failure.messages = {"На сервере каталог \"" + path + "\" не обнаружен"};
-  failure.code = kExitDirectory;
-  failure.kind = KindOf(reply);
-  return failure;
-}
-
 }  // namespace
 
 ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk) {
@@ -124,10 +109,10 @@ void ConnectionPool::Finish() {
 // the rest are left, as on one connection.
 void ConnectionPool::Run(RunState& run, const FileJob& job) {
   if (run.shared.TransferAborted) return;
-  if (run.RemoteDir != job.RemotePath &&
-      !Attempt(run, std::string(), [&] { return EnterJobDirectory(run, job.RemotePath); })) {
-    return;
-  }
+  // A directory that the walk entered and that this connection cannot enter is reported, and
+  // its files left.
+  const Step enter = [&] { return ChangeDirectory(run, job.RemotePath, Walk::kGoesOn); };
+  if (run.RemoteDir != job.RemotePath && !Attempt(run, std::string(), enter)) return;
   const std::vector<ListingEntry> files = job.compare ? FilesToSend(run, job.files) : job.files;
   for (const ListingEntry& entry : files) {
     if (run.shared.TransferAborted) return;

@@ -64,7 +64,7 @@ std::string FormatProgress(std::int64_t sent, std::int64_t total, double bytes_p
 int Progress::Begin(std::int64_t size) {
   std::lock_guard<std::mutex> hold(lock_);
   const int slot = next_++;
-  files_[slot] = File{size, 0, Clock::now()};
+  files_[slot] = File{size, 0, now_()};
   return slot;
 }
 
@@ -75,7 +75,7 @@ void Progress::Advance(int slot, std::int64_t bytes) {
     std::lock_guard<std::mutex> hold(lock_);
     File& file = files_[slot];
     file.sent += bytes;
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = now_();
     Clock::time_point first = now;
     std::int64_t sent = 0, total = 0;
     for (const auto& entry : files_) {

@@ -22,7 +22,11 @@ class Progress {
   // Draws the status line (empty: erases it).
   using Draw = std::function<void(const std::string& status)>;
 
-  Progress(bool enabled, Draw draw) : enabled_(enabled), draw_(std::move(draw)) {}
+  // What time it is; a test's own clock in place of the steady one.
+  using Now = std::function<Clock::time_point()>;
+
+  Progress(bool enabled, Draw draw, Now now = Clock::now)
+      : enabled_(enabled), draw_(std::move(draw)), now_(std::move(now)) {}
 
   // A file of `size` bytes starts; its slot for Advance and End.
   int Begin(std::int64_t size);
@@ -41,6 +45,7 @@ class Progress {
 
   const bool enabled_;
   const Draw draw_;
+  const Now now_;
   std::mutex lock_;
   std::map<int, File> files_;
   int next_ = 0;

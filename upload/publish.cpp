@@ -75,11 +75,8 @@ Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry
   Reply refusal;
   if (run.options.Atomic && !RenameOnto(run, stored, entry.name, &refusal)) {
     RemoveTemporary(run, stored);
-    failure.messages = {NotSentMessage(LocalDir.Text() + entry.name)};
-    failure.code = kExitTransfer;
-    failure.walk = Walk::kStops;
-    failure.kind = KindOf(refusal);
-    return failure;
+    return Failure({NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops,
+                   KindOf(refusal));
   }
   Count(run, bytes);
   return Failure();

@@ -1,11 +1,17 @@
 // Remote directory listings and file times for "/d".
 #include "upload/remote_listing.h"
 
+#include <string>
+#include <unordered_map>
+
 #include "upload/control.h"
 #include "upload/server_text.h"
 #include "upload/transfer.h"
 
 namespace {
+
+// The plain files of a remote directory by name.
+using RemoteDirectory = std::unordered_map<std::string, RemoteFile>;
 
 // A listing larger than this is no site's directory; it is not read, and the files are sent.
 constexpr std::size_t kLongestListing = 64 << 20;
@@ -19,12 +25,12 @@ bool ReceiveListing(RunState& run, const std::string& command, std::string* data
   if (OpenDataConnection(run).failed()) return false;
   TSocket& connection = *run.DataConnection;
   const Reply reply = Exchange(run, command);
-  bool received = !reply.IsRefusal() &&
-                  (!run.options.Encrypt || connection.ProtectLike(*run.ControlConnection)) &&
-                  connection.ReceiveAll(data, kLongestListing);
-  connection.Close();
   // A refusal has no completion reply to wait for.
-  return received && !reply.IsRefusal() && ReadReply(*run.ControlConnection).IsPositive();
+  const bool received = !reply.IsRefusal() &&
+                        (!run.options.Encrypt || connection.ProtectLike(*run.ControlConnection)) &&
+                        connection.ReceiveAll(data, kLongestListing);
+  connection.Close();
+  return received && ReadReply(*run.ControlConnection).IsPositive();
 }
 
 std::vector<std::string> Lines(const std::string& data) {
@@ -39,26 +45,8 @@ std::vector<std::string> Lines(const std::string& data) {
   return lines;
 }
 
-}  // namespace
-
-void LearnFeatures(RunState& run) {
-  const Reply reply = Exchange(run, "FEAT");
-  const ServerFeatures features = ParseFeatures(reply);
-  run.shared.Features = features;
-  // A server that lists neither way of setting a time can set none; one without FEAT may.
-  const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
-  run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
-  run.shared.TimesKnown = features.mfmt || !settable;
-}
-
-void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
-  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
-  const Reply reply = Exchange(run, "MDTM " + FormatTimeVal(remote_time) + " " + name);
-  if (!reply.complete) return;  // the next command tells what became of the connection
-  run.shared.TimesKnown = true;
-  if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
-}
-
+// One MLSD (or, where the server has none, LIST) of the current remote directory. False when
+// the listing could not be had whole: the directory's files are then sent as without "/d".
 bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
   const bool mlsd = run.shared.Features.mlsd;
   std::string data;
@@ -73,6 +61,8 @@ bool ReadRemoteDirectory(RunState& run, RemoteDirectory* files) {
   return true;
 }
 
+// MDTM for the files that the listing gave without a time, several in flight at once; a file
+// whose time the server does not tell keeps none.
 void AskRemoteTimes(RunState& run, const std::vector<std::string>& names, RemoteDirectory* files) {
   for (std::size_t first = 0; first < names.size(); first += kQueriesInFlight) {
     std::vector<std::string> queries;
@@ -87,19 +77,17 @@ void AskRemoteTimes(RunState& run, const std::vector<std::string>& names, Remote
   }
 }
 
-void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
-  if (run.shared.Times == TimeRule::kNotEarlier) return;
-  const bool mfmt = run.shared.Features.mfmt;
-  const std::string time = FormatTimeVal(modified);
-  const Reply reply = Exchange(run, (mfmt ? "MFMT " : "MDTM ") + time + " " + name);
-  // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
-  if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
-    run.shared.Times = TimeRule::kNotEarlier;
-  }
-  if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
+// Where FEAT leaves it open (MDTM but no MFMT) and a file's times differ, learns once whether
+// the server sets times, before the rule decides: the server's file is given the time it has
+// already. A server that cannot is compared by kNotEarlier, rather than sent a file again on
+// every run.
+void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
+  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
+  const Reply reply = Exchange(run, "MDTM " + FormatTimeVal(remote_time) + " " + name);
+  if (!reply.complete) return;  // the next command tells what became of the connection
+  run.shared.TimesKnown = true;
+  if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
 }
-
-namespace {
 
 // Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
 // the same size at once.
@@ -126,6 +114,28 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
 }
 
 }  // namespace
+
+void LearnFeatures(RunState& run) {
+  const Reply reply = Exchange(run, "FEAT");
+  const ServerFeatures features = ParseFeatures(reply);
+  run.shared.Features = features;
+  // A server that lists neither way of setting a time can set none; one without FEAT may.
+  const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
+  run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
+  run.shared.TimesKnown = features.mfmt || !settable;
+}
+
+void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
+  if (run.shared.Times == TimeRule::kNotEarlier) return;
+  const bool mfmt = run.shared.Features.mfmt;
+  const std::string time = FormatTimeVal(modified);
+  const Reply reply = Exchange(run, (mfmt ? "MFMT " : "MDTM ") + time + " " + name);
+  // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
+  if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
+    run.shared.Times = TimeRule::kNotEarlier;
+  }
+  if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
+}
 
 std::vector<ListingEntry> FilesToSend(RunState& run, const std::vector<ListingEntry>& files) {
   RemoteDirectory remote;

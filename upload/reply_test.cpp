@@ -31,7 +31,8 @@ TEST(ReadReply, ReadsMultiLineRepliesWhole) {
   }
 }
 
-TEST(ParsePassivePort, TakesThePortFieldsOfAPasvReply) {
+// A 227 reply goes to ParsePassivePort, a 229 one to ParseExtendedPassivePort.
+TEST(ParsePassivePort, TakesThePortOfAPasvOrEpsvReply) {
   const struct {
     const char* reply;
     int port;  // -1: malformed
@@ -54,10 +55,28 @@ TEST(ParsePassivePort, TakesThePortFieldsOfAPasvReply) {
       {"227 (1,2,3,4,,0)", -1},
       {"227 (1,2,3,4,0x10,$ff)", 16 * 256 + 255},
       {"227 (1,2,3,4,99999999999999999999,1)", -1},
+      {"229 Entering Extended Passive Mode (|||6446|)", 6446},
+      {"229 (!!!1!)", 1},
+      {"229 (|||65535|).", 65535},
+      {"229 listen socket already exists (|||2121|)", 2121},
+      {"229 (|||65536|)", -1},
+      {"229 (|||0|)", -1},
+      {"229 (||6446|)", -1},
+      {"229 (|||6446)", -1},
+      {"229 (|||6446| )", -1},
+      {"229 (|||64a6|)", -1},
+      {"229 (|||+64|)", -1},
+      {"229 (|||99999999999999999999|)", -1},
+      {"229 (111234551)", -1},  // a digit cannot delimit
+      {"229 ( 6446 )", -1},
+      {"229 (|||", -1},
+      {"229 |||6446|", -1},
   };
   for (const auto& c : cases) {
     int port = -1;
-    bool parsed = ParsePassivePort(c.reply, &port);
+    const bool extended = std::string(c.reply).compare(0, 3, "229") == 0;
+    bool parsed =
+        extended ? ParseExtendedPassivePort(c.reply, &port) : ParsePassivePort(c.reply, &port);
     EXPECT_EQ(parsed ? port : -1, c.port) << c.reply;
   }
 }
@@ -82,35 +101,6 @@ TEST(ParseInteger, FollowsThePortFieldSyntax) {
     std::int64_t value = 0;
     EXPECT_EQ(ParseInteger(c.text, &value), c.ok) << c.text;
     EXPECT_EQ(c.ok ? value : 0, c.value) << c.text;
-  }
-}
-
-TEST(ParseExtendedPassivePort, TakesThePortBetweenRepeatedDelimiters) {
-  const struct {
-    const char* reply;
-    int port;  // -1: malformed
-  } cases[] = {
-      {"229 Entering Extended Passive Mode (|||6446|)", 6446},
-      {"229 (!!!1!)", 1},
-      {"229 (|||65535|).", 65535},
-      {"229 listen socket already exists (|||2121|)", 2121},
-      {"229 (|||65536|)", -1},
-      {"229 (|||0|)", -1},
-      {"229 (||6446|)", -1},
-      {"229 (|||6446)", -1},
-      {"229 (|||6446| )", -1},
-      {"229 (|||64a6|)", -1},
-      {"229 (|||+64|)", -1},
-      {"229 (|||99999999999999999999|)", -1},
-      {"229 (111234551)", -1},  // a digit cannot delimit
-      {"229 ( 6446 )", -1},
-      {"229 (|||", -1},
-      {"229 |||6446|", -1},
-  };
-  for (const auto& c : cases) {
-    int port = -1;
-    bool parsed = ParseExtendedPassivePort(c.reply, &port);
-    EXPECT_EQ(parsed ? port : -1, c.port) << c.reply;
   }
 }
 
@@ -151,65 +141,53 @@ TEST(ParseFeatures, ReadsTheFeaturesARunUses) {
   EXPECT_FALSE(features.mdtm || features.mlsd || features.mfmt || features.utf8);
 }
 
-TEST(ParseMlsdLine, TakesPlainFilesWithTheirSizeAndTime) {
+// An MLSD line gives a plain file's size and time; a LIST line its size alone.
+TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
   const struct {
+    bool (*parse)(const std::string& line, std::string* name, RemoteFile* file);
     const char* line;
     const char* name;  // nullptr: no plain file
     std::int64_t size, modified;
   } cases[] = {
-      {"type=file;size=4096;modify=20261208043500; index.html", "index.html", 4096, 1796704500},
-      {"Type=File;Size=1;Modify=20261208043500.123;Perm=adfrw; a b;c.txt", "a b;c.txt", 1,
+      {ParseMlsdLine, "type=file;size=4096;modify=20261208043500; index.html", "index.html", 4096,
        1796704500},
-      {"modify=19700101000000;size=0;type=file;unique=803U1; x", "x", 0, 0},
-      {"type=file; no facts of size", "no facts of size", -1, -1},
-      {"type=file;size=7;modify=2026; bad time", "bad time", 7, -1},
-      {"type=file;size=12x; odd size", "odd size", -1, -1},
-      {"type=dir;modify=20261208043500; sub", nullptr, 0, 0},
-      {"type=cdir;modify=20261208043500; .", nullptr, 0, 0},
-      {"Type=cdir; /home/u", nullptr, 0, 0},
-      {"type=OS.unix=slink:/x;size=3; link", nullptr, 0, 0},
-      {"size=3; no type", nullptr, 0, 0},
-      {"type=file;size=3;", nullptr, 0, 0},
-      {"", nullptr, 0, 0},
+      {ParseMlsdLine, "Type=File;Size=1;Modify=20261208043500.123;Perm=adfrw; a b;c.txt",
+       "a b;c.txt", 1, 1796704500},
+      {ParseMlsdLine, "modify=19700101000000;size=0;type=file;unique=803U1; x", "x", 0, 0},
+      {ParseMlsdLine, "type=file; no facts of size", "no facts of size", -1, -1},
+      {ParseMlsdLine, "type=file;size=7;modify=2026; bad time", "bad time", 7, -1},
+      {ParseMlsdLine, "type=file;size=12x; odd size", "odd size", -1, -1},
+      {ParseMlsdLine, "type=dir;modify=20261208043500; sub", nullptr, 0, 0},
+      {ParseMlsdLine, "type=cdir;modify=20261208043500; .", nullptr, 0, 0},
+      {ParseMlsdLine, "Type=cdir; /home/u", nullptr, 0, 0},
+      {ParseMlsdLine, "type=OS.unix=slink:/x;size=3; link", nullptr, 0, 0},
+      {ParseMlsdLine, "size=3; no type", nullptr, 0, 0},
+      {ParseMlsdLine, "type=file;size=3;", nullptr, 0, 0},
+      {ParseMlsdLine, "", nullptr, 0, 0},
+      {ParseListLine, "-rw-r--r--    1 1000     1000         4096 Dec 08 04:35 index.html",
+       "index.html", 4096, -1},
+      {ParseListLine, "-rw-r--r--    1 ftp      ftp             0 Jan  1  2025 with  two blanks",
+       "with  two blanks", 0, -1},
+      {ParseListLine, "-rw-r--r--   1 owner 12 Dec  8 04:35  leading blank", " leading blank", 12, -1},
+      {ParseListLine, "-rw-r--r--    1 1000       1000             7 Dec  8 04:35 Dec 8 04:35 x",
+       "Dec 8 04:35 x", 7, -1},
+      {ParseListLine, "-rw-r--r-- 1 u g 5 dec 31 23:59 lower.txt", "lower.txt", 5, -1},
+      {ParseListLine, "drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 sub", nullptr, 0,
+       -1},
+      {ParseListLine, "lrwxrwxrwx    1 1000     1000            6 Dec 08 04:35 l -> target", nullptr,
+       0, -1},
+      {ParseListLine, "total 12", nullptr, 0, -1},
+      {ParseListLine, "-rw-r--r--    1 1000     1000         4096 Dec 08 04:35", nullptr, 0, -1},
+      {ParseListLine, "-rw-r--r--    1 1000     1000         big Dec 08 04:35 x", nullptr, 0, -1},
   };
   for (const auto& c : cases) {
     std::string name;
     RemoteFile file;
-    ASSERT_EQ(ParseMlsdLine(c.line, &name, &file), c.name != nullptr) << c.line;
+    ASSERT_EQ(c.parse(c.line, &name, &file), c.name != nullptr) << c.line;
     if (c.name == nullptr) continue;
     EXPECT_EQ(name, c.name) << c.line;
     EXPECT_EQ(file.size, c.size) << c.line;
     EXPECT_EQ(file.modified, c.modified) << c.line;
-  }
-}
-
-TEST(ParseListLine, TakesTheNameAndSizeOfPlainFiles) {
-  const struct {
-    const char* line;
-    const char* name;  // nullptr: no plain file
-    std::int64_t size;
-  } cases[] = {
-      {"-rw-r--r--    1 1000     1000         4096 Dec 08 04:35 index.html", "index.html", 4096},
-      {"-rw-r--r--    1 ftp      ftp             0 Jan  1  2025 with  two blanks", "with  two blanks",
-       0},
-      {"-rw-r--r--   1 owner 12 Dec  8 04:35  leading blank", " leading blank", 12},
-      {"-rw-r--r--    1 1000       1000             7 Dec  8 04:35 Dec 8 04:35 x", "Dec 8 04:35 x",
-       7},
-      {"-rw-r--r-- 1 u g 5 dec 31 23:59 lower.txt", "lower.txt", 5},
-      {"drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 sub", nullptr, 0},
-      {"lrwxrwxrwx    1 1000     1000            6 Dec 08 04:35 l -> target", nullptr, 0},
-      {"total 12", nullptr, 0},
-      {"-rw-r--r--    1 1000     1000         4096 Dec 08 04:35", nullptr, 0},
-      {"-rw-r--r--    1 1000     1000         big Dec 08 04:35 x", nullptr, 0},
-  };
-  for (const auto& c : cases) {
-    std::string name;
-    RemoteFile file;
-    ASSERT_EQ(ParseListLine(c.line, &name, &file), c.name != nullptr) << c.line;
-    if (c.name == nullptr) continue;
-    EXPECT_EQ(name, c.name) << c.line;
-    EXPECT_EQ(file.size, c.size) << c.line;
-    EXPECT_EQ(file.modified, -1) << c.line;
   }
 }
 

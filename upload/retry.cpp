@@ -36,16 +36,8 @@ Failure Reconnect(RunState& run, const std::string& remote_dir) {
   // Without a connection there is nothing more to walk.
   failure.walk = Walk::kStops;
   if (failure.failed() || remote_dir.empty()) return failure;
-  const Reply reply = Exchange(run, "CWD " + remote_dir);
-  if (!reply.IsPositive()) {
-    // The files of this directory must not land in another.
-    failure.messages = {"На сервере каталог \"" + remote_dir + "\" не обнаружен"};
-    failure.code = kExitDirectory;
-    failure.walk = Walk::kStops;
-    failure.kind = KindOf(reply);
-    return failure;
-  }
-  run.RemoteDir = remote_dir;
+  failure = ChangeDirectory(run, remote_dir, Walk::kStops);
+  if (failure.failed()) return failure;
   if (!run.LeftTemporary.empty()) Exchange(run, "DELE " + run.LeftTemporary);
   run.LeftTemporary.clear();
   return failure;

@@ -8,6 +8,7 @@
 #include "upload/reply.h"
 #include "upload/retry.h"
 #include "upload/server_text.h"
+#include "upload/session.h"
 #include "upload/walk.h"
 
 namespace {
@@ -41,8 +42,7 @@ void WriteSummary(RunState& run) {
 void RunUpload(RunState& run) {
   if (!Connect(run)) return;
   if (run.options.Differs || run.options.Utf8Names) LearnFeatures(run);
-  // Its reply is not judged: servers that read UTF-8 anyway answer 501 or 504.
-  if (run.options.Utf8Names && run.shared.Features.utf8) Exchange(run, "OPTS UTF8 ON");
+  UseUtf8Names(run);
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");

@@ -1,4 +1,4 @@
-// The control connection from the connect to the login.
+// The control connection from the connect to the login, and where it stands.
 #include "upload/session.h"
 
 namespace {
@@ -18,11 +18,7 @@ bool AwaitGreeting(TSocket& control, Failure::Kind* kind) {
 }
 
 Failure Failed(const std::string& message, Failure::Kind kind) {
-  Failure failure;
-  failure.messages = {message};
-  failure.code = kExitConnection;
-  failure.kind = kind;
-  return failure;
+  return Failure({message}, kExitConnection, Walk::kGoesOn, kind);
 }
 
 // Why the run cannot go on encrypted; the control connection is closed, so that nothing more,
@@ -98,8 +94,19 @@ Failure OpenSession(RunState& run) {
   Failure failure = LogIn(run);
   if (!failure.failed() && run.options.Encrypt) failure = ProtectDataConnections(run);
   // A connection after the first, whose FEAT told that the server takes UTF-8 names.
-  if (!failure.failed() && run.options.Utf8Names && run.shared.Features.utf8) {
-    Exchange(run, "OPTS UTF8 ON");
-  }
+  if (!failure.failed()) UseUtf8Names(run);
   return failure;
+}
+
+void UseUtf8Names(RunState& run) {
+  if (run.options.Utf8Names && run.shared.Features.utf8) Exchange(run, "OPTS UTF8 ON");
+}
+
+Failure ChangeDirectory(RunState& run, const std::string& path, Walk walk) {
+  const Reply reply = Exchange(run, "CWD " + path);
+  if (reply.IsPositive()) {
+    run.RemoteDir = path;
+    return Failure();
+  }
+  return Failure({NotFoundMessage(path)}, kExitDirectory, walk, KindOf(reply));
 }

@@ -1,6 +1,9 @@
-// Opening a control connection ready for the walk: connect, greeting, TLS with "/e", login.
+// Opening a control connection ready for the walk (connect, greeting, TLS with "/e", login),
+// and bringing it where the walk is.
 #ifndef VARDEK_UPLOAD_SESSION_H_
 #define VARDEK_UPLOAD_SESSION_H_
+
+#include <string>
 
 #include "upload/control.h"
 #include "upload/run_state.h"
@@ -9,5 +12,14 @@
 // console; the failure, if any, as it would be reported. Every rule holds for every
 // connection: TLS and the certificate check before USER, data connections protected.
 Failure OpenSession(RunState& run);
+
+// OPTS UTF8 ON where "/u" asks for UTF-8 names and FEAT said the server takes them; the reply is
+// not judged: servers that read UTF-8 anyway answer 501 or 504.
+void UseUtf8Names(RunState& run);
+
+// Makes an existing remote directory the connection's current one (a connection other than the
+// walk's, or a new one after a lost one). A refusal is the directory's failure: the files of this
+// directory must not land in another.
+Failure ChangeDirectory(RunState& run, const std::string& path, Walk walk);
 
 #endif  // VARDEK_UPLOAD_SESSION_H_

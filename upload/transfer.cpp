@@ -52,13 +52,9 @@ class Tracked {
   const int slot_;
 };
 
+// Every failure of a transfer stops the walk.
 Failure Fails(const std::string& message, ExitCode code, Failure::Kind kind) {
-  Failure failure;
-  failure.messages = {message};
-  failure.code = code;
-  failure.walk = Walk::kStops;
-  failure.kind = kind;
-  return failure;
+  return Failure({message}, code, Walk::kStops, kind);
 }
 
 // The file's bytes, after STOR was taken: TLS under "/e", the copy, the end of the data, and the
@@ -97,7 +93,7 @@ Failure SendData(RunState& run, LocalFile& file, const std::string& path, std::i
 }  // namespace
 
 void UseBinaryType(RunState& run) {
-  if ((run.options.Differs || run.options.Parallel > 1) && run.BinaryType) return;
+  if (run.options.SavesRoundTrips() && run.BinaryType) return;
   Exchange(run, "TYPE I");
   run.BinaryType = true;
 }

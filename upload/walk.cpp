@@ -1,25 +1,16 @@
 // The directory walk.
 #include "upload/walk.h"
 
-#include <algorithm>
+#include <utility>
 
 #include "upload/control.h"
-#include "upload/remote_listing.h"
 #include "upload/remote_path.h"
 #include "upload/retry.h"
 
 namespace {
 
-std::string NotFoundMessage(const std::string& RemotePath) {
-  return "На сервере каталог \"" + RemotePath + "\" не обнаружен";
-}
-
 Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal) {
-  Failure failure;
-  failure.messages = std::move(messages);
-  failure.code = kExitDirectory;
-  failure.kind = KindOf(refusal);
-  return failure;
+  return Failure(std::move(messages), kExitDirectory, Walk::kGoesOn, KindOf(refusal));
 }
 
 // "/d" and "/p" save round trips where the walk knows the parent: it entered it, so MKD of the
@@ -36,11 +27,10 @@ bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* ref
 Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
   run.RemoteDir.clear();  // wherever a failed chain leaves it
-  const bool known_parent = (run.options.Differs || run.options.Parallel > 1) &&
-                            dir.parent != Entered::kNo &&
+  const bool known_parent = run.options.SavesRoundTrips() && dir.parent != Entered::kNo &&
                             RemotePathPrefixes(dir.RemotePath).size() > 1;
   Reply reply;
-  if (!known_parent || dir.parent != Entered::kCreated || !run.options.CreateDirs) {
+  if (!known_parent || dir.parent != Entered::kCreated) {
     reply = Exchange(run, "CWD " + dir.RemotePath);
     *entered = Entered::kExisting;
     if (reply.IsPositive()) return Failure();
@@ -57,40 +47,13 @@ Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered
   return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
 }
 
-void ReportUnusable(RunState& run, const DirectoryContext& dir,
-                    const std::vector<ListingEntry>& entries) {
-  for (const ListingEntry& entry : entries) {
-    if (!entry.is_directory && IsUnusable(run.options, entry)) {
-      Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
-    }
-  }
-}
-
-// The files of the directory that the run sends, in listing order.
-std::vector<ListingEntry> EligibleFiles(const RunState& run,
-                                        const std::vector<ListingEntry>& entries) {
-  std::vector<ListingEntry> eligible;
-  for (const ListingEntry& entry : entries) {
-    if (IsEligibleFile(run.options, entry)) eligible.push_back(entry);
-  }
-  return eligible;
-}
-
-// Files the run cannot use are reported in their place; the others go on. "/d" compares with
-// the server's listing of a directory that was there (one that "/c" made holds nothing yet):
-// with "/p" another connection lists and compares while the walk goes on.
+// Files the run cannot use are reported in their place; the others go on. "/d" compares the
+// directory's files with the server's listing of a directory that was there (one that "/c" made
+// holds nothing yet) before any is sent: with "/p" on another connection, while the walk goes on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
                Entered entered, ConnectionPool& files) {
   const bool compare = run.options.Differs && entered == Entered::kExisting;
-  if (compare && files.size() > 1) {
-    ReportUnusable(run, dir, entries);
-    const std::vector<ListingEntry> eligible = EligibleFiles(run, entries);
-    if (!eligible.empty()) files.Send(FileJob{dir.LocalDir, eligible, dir.RemotePath, true});
-    return;
-  }
-  std::vector<ListingEntry> changed;
-  if (compare) changed = FilesToSend(run, EligibleFiles(run, entries));
-  std::size_t next = 0;  // in changed
+  std::vector<ListingEntry> compared;
   for (const ListingEntry& entry : entries) {
     if (run.shared.TransferAborted) return;
     if (entry.is_directory) continue;
@@ -100,11 +63,12 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     // A file must not land in whatever remote directory was entered last.
     if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
     if (compare) {
-      if (next >= changed.size() || changed[next].name != entry.name) continue;
-      ++next;
+      compared.push_back(entry);
+    } else {
+      files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
     }
-    files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
   }
+  if (!compared.empty()) files.Send(FileJob{dir.LocalDir, compared, dir.RemotePath, true});
 }
 
 void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered entered,

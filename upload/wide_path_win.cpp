@@ -7,16 +7,6 @@
 
 namespace {
 
-std::wstring Widen(const std::string& text, unsigned code_page, DWORD flags) {
-  if (text.empty()) return std::wstring();
-  const int length = static_cast<int>(text.size());
-  int size = MultiByteToWideChar(code_page, flags, text.data(), length, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring wide(size, L'\0');
-  MultiByteToWideChar(code_page, flags, text.data(), length, &wide[0], size);
-  return wide;
-}
-
 bool EndsInSeparator(const std::wstring& path) {
   return !path.empty() && (path.back() == L'\\' || path.back() == L'/' || path.back() == L':');
 }
@@ -43,7 +33,7 @@ std::wstring LongPath(const LocalPath& dir, const std::string& name) {
   return ResolvedDirectory(dir.typed) + ToWide(dir.below + name);
 }
 
-std::wstring ToWide(const std::string& text) { return Widen(text, CP_UTF8, 0); }
+std::wstring ToWide(const std::string& text) { return FromCodePage(text, CP_UTF8); }
 
 bool ToUtf8(const std::wstring& text, std::string* utf8) {
   utf8->clear();
@@ -79,5 +69,11 @@ std::string ToCodePage(const std::wstring& text, unsigned code_page, bool* exact
 }
 
 std::wstring FromCodePage(const std::string& text, unsigned code_page) {
-  return Widen(text, code_page, 0);
+  if (text.empty()) return std::wstring();
+  const int length = static_cast<int>(text.size());
+  int size = MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(size, L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), length, &wide[0], size);
+  return wide;
 }

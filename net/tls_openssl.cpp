@@ -18,10 +18,10 @@ namespace {
   X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl)                              \
   X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_sess_set_new_cb) X(SSL_CTX_set_ex_data)            \
   X(SSL_CTX_get_ex_data) X(SSL_new) X(SSL_free) X(SSL_set_fd) X(SSL_set_verify) X(SSL_get0_param)  \
-  X(SSL_ctrl) X(SSL_CTX_set_options) X(SSL_get_SSL_CTX)                           \
+  X(SSL_ctrl) X(SSL_CTX_set_options) X(SSL_get_SSL_CTX)                                            \
   X(SSL_SESSION_free) X(SSL_SESSION_dup) X(SSL_set_session) X(SSL_connect) X(SSL_get_error)        \
   X(SSL_get_verify_result) X(SSL_get0_peer_certificate) X(SSL_write) X(SSL_read)                   \
-  X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip) X(X509_VERIFY_PARAM_set1_host)                     \
+  X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip) X(X509_VERIFY_PARAM_set1_host)                      \
   X(X509_VERIFY_PARAM_set_hostflags)                                                               \
   X(X509_digest) X(EVP_sha256) X(ERR_clear_error) X(SSL_has_pending)
 // clang-format on

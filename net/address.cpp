@@ -24,6 +24,27 @@ bool IsDigitsAndDots(const std::string& text) {
   return text.find_first_not_of("0123456789.") == std::string::npos;
 }
 
+// Four decimal fields from 0 to 255 without leading zeros: the one IPv4 form taken. The C
+// library would read 127.1 as 127.0.0.1 and 127.000.000.010 as octal, while a certificate check
+// reads the same text as decimal: the host connected to would not be the host checked.
+bool ParseDottedQuad(const std::string& text, std::uint8_t bytes[4]) {
+  std::size_t at = 0;
+  for (int field = 0; field < 4; ++field) {
+    if (field > 0 && (at >= text.size() || text[at++] != '.')) return false;
+    std::size_t end = at;
+    while (end < text.size() && end - at < 4 && text[end] >= '0' && text[end] <= '9') ++end;
+    const std::string digits = text.substr(at, end - at);
+    if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
+      return false;
+    }
+    int value = std::atoi(digits.c_str());
+    if (value > 255) return false;
+    bytes[field] = static_cast<std::uint8_t>(value);
+    at = end;
+  }
+  return at == text.size();
+}
+
 }  // namespace
 
 void SplitHostPort(const std::string& server, std::string* host, int* port) {
@@ -42,24 +63,6 @@ void SplitHostPort(const std::string& server, std::string* host, int* port) {
   if (std::count(server.begin(), server.end(), ':') != 1) return;
   std::size_t colon = server.find(':');
   if (ReadPort(server.substr(colon + 1), port)) *host = server.substr(0, colon);
-}
-
-bool ParseDottedQuad(const std::string& text, std::uint8_t bytes[4]) {
-  std::size_t at = 0;
-  for (int field = 0; field < 4; ++field) {
-    if (field > 0 && (at >= text.size() || text[at++] != '.')) return false;
-    std::size_t end = at;
-    while (end < text.size() && end - at < 4 && text[end] >= '0' && text[end] <= '9') ++end;
-    const std::string digits = text.substr(at, end - at);
-    if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
-      return false;
-    }
-    int value = std::atoi(digits.c_str());
-    if (value > 255) return false;
-    bytes[field] = static_cast<std::uint8_t>(value);
-    at = end;
-  }
-  return at == text.size();
 }
 
 bool ParseHost(const std::string& text, Host* host) {

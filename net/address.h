@@ -3,7 +3,6 @@
 #ifndef VARDEK_NET_ADDRESS_H_
 #define VARDEK_NET_ADDRESS_H_
 
-#include <cstdint>
 #include <string>
 
 #include "net/socket_os.h"
@@ -12,11 +11,6 @@
 // address stands bare ("::1") or in brackets ("[::1]", "[::1]:2121"). Anything else is a host
 // as it stands, and the port stays as it was.
 void SplitHostPort(const std::string& server, std::string* host, int* port);
-
-// Four decimal fields from 0 to 255 without leading zeros: the one IPv4 form taken. The C
-// library would read 127.1 as 127.0.0.1 and 127.000.000.010 as octal, while a certificate check
-// reads the same text as decimal: the host connected to would not be the host checked.
-bool ParseDottedQuad(const std::string& text, std::uint8_t bytes[4]);
 
 // The server's host as the run uses it. An address literal is parsed once: the connection goes
 // to that address and the certificate's iPAddress names are checked against it. A host name is
@@ -27,8 +21,10 @@ struct Host {
   bool IsAddress() const { return address.family != 0; }
 };
 
-// False for a text that cannot name a host: digits and dots that are no dotted quad, or a name
-// that has no ASCII form.
+// False for a text that cannot name a host: digits and dots that are no dotted quad (four
+// decimal fields from 0 to 255 without leading zeros, the one IPv4 form taken: the C library's
+// 127.1 and octal 127.000.000.010 would connect to another host than the one checked), or a
+// name that has no ASCII form.
 bool ParseHost(const std::string& text, Host* host);
 
 // What the server's certificate must name: the host name without the trailing dot that DNS

@@ -28,50 +28,32 @@ TEST(SplitHostPort, TakesADecimalPortAfterOneColonOrAfterBrackets) {
   }
 }
 
-TEST(ParseDottedQuad, TakesFourDecimalFieldsOnly) {
-  const struct {
-    const char* text;
-    bool ok;
-    std::uint8_t bytes[4];
-  } cases[] = {
-      {"127.0.0.1", true, {127, 0, 0, 1}},   {"255.255.255.255", true, {255, 255, 255, 255}},
-      {"0.0.0.0", true, {0, 0, 0, 0}},       {"10.20.30.40", true, {10, 20, 30, 40}},
-      {"127.1", false, {}},                  {"127.0.1", false, {}},
-      {"127.000.000.010", false, {}},        {"010.0.0.1", false, {}},
-      {"256.0.0.1", false, {}},              {"1.2.3.4.5", false, {}},
-      {"1.2.3.", false, {}},                 {".1.2.3", false, {}},
-      {"1..2.3", false, {}},                 {"1.2.3.4 ", false, {}},
-      {"1.2.3.0004", false, {}},             {"2130706433", false, {}},
-      {"", false, {}},
-  };
-  for (const auto& c : cases) {
-    std::uint8_t bytes[4] = {};
-    EXPECT_EQ(ParseDottedQuad(c.text, bytes), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(0, std::memcmp(bytes, c.bytes, 4)) << c.text;
-    }
-  }
-}
-
 // The host connected to is the host checked: an address literal is parsed once, a name kept for
-// the lookup, and the certificate's name is the host's without a trailing dot.
+// the lookup, and the certificate's name is the host's without a trailing dot. Digits and dots
+// are an IPv4 address in four decimal fields or nothing.
 TEST(ParseHost, TellsAddressesFromNames) {
   const struct {
     const char* text;
-    int family;                // 0: a name; -1: refused
-    const char* certificate;   // for a name
+    int family;               // 0: a name; -1: refused
+    const char* certificate;  // for a name
+    std::uint8_t bytes[4];    // of an IPv4 address
   } cases[] = {
-      {"127.0.0.1", 4, ""},
-      {"::1", 6, ""},
-      {"fe80::1%1", 6, ""},
-      {"ftp.example.test", 0, "ftp.example.test"},
-      {"ftp.example.test.", 0, "ftp.example.test"},
-      {"localhost", 0, "localhost"},
-      {"127.1", -1, ""},
-      {"127.000.000.010", -1, ""},
-      {"12345", -1, ""},
-      {"h:21x", 0, "h:21x"},
-      {"", -1, ""},
+      {"127.0.0.1", 4, "", {127, 0, 0, 1}},
+      {"255.255.255.255", 4, "", {255, 255, 255, 255}},
+      {"0.0.0.0", 4, "", {0, 0, 0, 0}},
+      {"10.20.30.40", 4, "", {10, 20, 30, 40}},
+      {"::1", 6, "", {}},
+      {"fe80::1%1", 6, "", {}},
+      {"ftp.example.test", 0, "ftp.example.test", {}},
+      {"ftp.example.test.", 0, "ftp.example.test", {}},
+      {"localhost", 0, "localhost", {}},
+      {"h:21x", 0, "h:21x", {}},
+      {"1.2.3.4 ", 0, "1.2.3.4 ", {}},  // no address: a name that no lookup finds
+      {"127.1", -1, "", {}},        {"127.0.1", -1, "", {}},     {"127.000.000.010", -1, "", {}},
+      {"010.0.0.1", -1, "", {}},    {"256.0.0.1", -1, "", {}},   {"1.2.3.4.5", -1, "", {}},
+      {"1.2.3.", -1, "", {}},       {".1.2.3", -1, "", {}},      {"1..2.3", -1, "", {}},
+      {"1.2.3.0004", -1, "", {}},   {"2130706433", -1, "", {}},  {"12345", -1, "", {}},
+      {"", -1, "", {}},
   };
   for (const auto& c : cases) {
     Host host;
@@ -79,6 +61,9 @@ TEST(ParseHost, TellsAddressesFromNames) {
     EXPECT_EQ(parsed ? host.address.family : -1, c.family) << c.text;
     if (parsed) {
       EXPECT_EQ(CertificateName(host), c.certificate) << c.text;
+    }
+    if (c.family == 4) {
+      EXPECT_EQ(0, std::memcmp(host.address.bytes, c.bytes, 4)) << c.text;
     }
   }
   Host zoned;

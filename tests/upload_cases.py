@@ -546,31 +546,26 @@ def with_temporary(commands):
 
 STORED = ['CWD /r', 'TYPE I', 'PASV', 'STOR a.txt.XXXXXX.part']
 RENAMED = ['RNFR a.txt.XXXXXX.part', 'RNTO a.txt']
+REPLACING = dict(args=A_ARGS, tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')))
+A_SENT = run(CWD('/r'), SEND('a.txt'))
+A_FAILED = run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP)
 CASES += [
-    dict(name='/a stores under a temporary name, then renames', args=A_ARGS,
-         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
-         out=run(CWD('/r'), SEND('a.txt')), code=0, files={'/r/a.txt': b'new'},
-         check=with_temporary(STORED + RENAMED)),
+    dict(REPLACING, name='/a stores under a temporary name, then renames', out=A_SENT, code=0,
+         files={'/r/a.txt': b'new'}, check=with_temporary(STORED + RENAMED)),
     # IIS and proftpd without AllowOverwrite will not rename onto a file.
-    dict(name='/a with RNTO refused once: delete, rename again', args=A_ARGS,
-         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
-         script={'RNTO': ['553 Rename refused', None]},
-         out=run(CWD('/r'), SEND('a.txt')), code=0, files={'/r/a.txt': b'new'},
+    dict(REPLACING, name='/a with RNTO refused once: delete, rename again',
+         script={'RNTO': ['553 Rename refused', None]}, out=A_SENT, code=0,
+         files={'/r/a.txt': b'new'},
          check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED)),
-    dict(name='/a with RNTO refused always', args=A_ARGS, tree={'a.txt': b'new', 'b.txt': b'b'},
-         dirs=('/', '/r', ('/r/a.txt', b'old')), script={'RNTO': '553 Rename refused'},
-         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5, files={},
+    dict(REPLACING, name='/a with RNTO refused always', tree={'a.txt': b'new', 'b.txt': b'b'},
+         script={'RNTO': '553 Rename refused'}, out=A_FAILED, code=5, files={},
          check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED +
                               ['DELE a.txt.XXXXXX.part'])),
-    dict(name='/a with RNFR refused: the old file stays', args=A_ARGS, tree={'a.txt': b'new'},
-         dirs=('/', '/r', ('/r/a.txt', b'old')), script={'RNFR': '550 Not allowed'},
-         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5,
-         files={'/r/a.txt': b'old'},
+    dict(REPLACING, name='/a with RNFR refused: the old file stays',
+         script={'RNFR': '550 Not allowed'}, out=A_FAILED, code=5, files={'/r/a.txt': b'old'},
          check=with_temporary(STORED + ['RNFR a.txt.XXXXXX.part', 'DELE a.txt.XXXXXX.part'])),
-    dict(name='/a with a failed transfer and DELE of the temporary refused', args=A_ARGS,
-         tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')),
-         script={'DONE': '451 Failed', 'DELE': '550 No'},
-         out=run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP), code=5,
+    dict(REPLACING, name='/a with a failed transfer and DELE of the temporary refused',
+         script={'DONE': '451 Failed', 'DELE': '550 No'}, out=A_FAILED, code=5,
          check=with_temporary(STORED + ['DELE a.txt.XXXXXX.part'])),
     dict(name='/a with /d: the time is set before the rename', args=A_ARGS + ['/d'],
          tree={'a.txt': (b'new', T)}, dirs=('/', '/r', ('/r/a.txt', b'old', T - 10)),

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "upload/control.h"
+#include "ftp/control.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 #include "driver/command_line.h"
 #include "net/address.h"
 #include "net/tls.h"
-#include "upload/control.h"
+#include "ftp/control.h"
 #include "upload/run_upload.h"
+#include "upload/run_state.h"
 
 const char kUsageText[] =
     "\r\n"

@@ -6,7 +6,7 @@
 
 #include "driver/command_line.h"
 #include "driver/process.h"
-#include "upload/wide_path.h"
+#include "text/wide.h"
 
 void PrepareProcess() {
   // A scheduled run must never stop at a system dialog, such as a "no disk" box for a drive that

@@ -5,7 +5,7 @@
 
 #include "driver/command_line.h"
 #include "net/address.h"
-#include "upload/remote_path.h"
+#include "ftp/remote_path.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "upload/reply.h"
+#include "ftp/reply.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "upload/reply.h"
+#include "ftp/reply.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "upload/wildcard.h"
+#include "local/wildcard.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

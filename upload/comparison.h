@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "upload/listing.h"
-#include "upload/reply.h"
+#include "local/listing.h"
+#include "ftp/reply.h"
 
 // How times are compared: exactly, where vardek sets the server's time to the local one after
 // each file; where the server can set no time, a server's copy no older than the local file.

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "upload/control.h"
+#include "upload/differs.h"
 #include "upload/publish.h"
-#include "upload/remote_listing.h"
 #include "upload/retry.h"
 #include "upload/session.h"
 
@@ -30,7 +29,7 @@ ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk) {
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [this] { return connecting_ == 0; });
   for (auto& worker : opening) {
-    if (worker->ControlConnection->IsOpen()) workers_.push_back(std::move(worker));
+    if (worker->ftp.ControlConnection.IsOpen()) workers_.push_back(std::move(worker));
   }
   hold.unlock();
   if (count > 1) {
@@ -46,7 +45,7 @@ void ConnectionPool::Connect(RunState& worker) {
   worker.Announce = false;
   const bool open = !OpenSession(worker).failed();
   worker.Announce = true;
-  if (!open) worker.ControlConnection->Close();
+  if (!open) worker.ftp.ControlConnection.Close();
   {
     std::lock_guard<std::mutex> hold(lock_);
     --connecting_;
@@ -111,8 +110,8 @@ void ConnectionPool::Run(RunState& run, const FileJob& job) {
   if (run.shared.TransferAborted) return;
   // A directory that the walk entered and that this connection cannot enter is reported, and
   // its files left.
-  const Step enter = [&] { return ChangeDirectory(run, job.RemotePath, Walk::kGoesOn); };
-  if (run.RemoteDir != job.RemotePath && !Attempt(run, std::string(), enter)) return;
+  const Step enter = [&] { return EnterDirectory(run, job.RemotePath, Walk::kGoesOn); };
+  if (run.ftp.RemoteDir != job.RemotePath && !Attempt(run, std::string(), enter)) return;
   const std::vector<ListingEntry> files = job.compare ? FilesToSend(run, job.files) : job.files;
   for (const ListingEntry& entry : files) {
     if (run.shared.TransferAborted) return;

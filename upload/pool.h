@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "upload/listing.h"
+#include "local/listing.h"
 #include "upload/run_state.h"
 
 // Files of one directory for a connection to send: where they are, and the remote directory

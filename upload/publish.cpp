@@ -3,43 +3,55 @@
 
 #include <cstdio>
 
-#include "upload/control.h"
-#include "upload/remote_listing.h"
-#include "upload/transfer.h"
+#include "ftp/file_commands.h"
+#include "ftp/transfer.h"
+#include "local/local_file.h"
+#include "upload/differs.h"
 
 namespace {
 
 constexpr std::size_t kLongestName = 255;
 
-// RNFR asks for 350 before RNTO. False with the reply that said no.
-bool Rename(RunState& run, const std::string& from, const std::string& to, bool* from_taken,
-            Reply* refusal) {
-  *refusal = Exchange(run, "RNFR " + from);
-  *from_taken = refusal->IsIntermediate();
-  if (!*from_taken) return false;
-  *refusal = Exchange(run, "RNTO " + to);
-  return refusal->IsPositive();
-}
+// A local file as a transfer reads it, with its part of the progress line.
+class FileSource final : public DataSource {
+ public:
+  explicit FileSource(Progress& progress) : progress_(progress) {}
 
-// IIS and proftpd without AllowOverwrite refuse to rename onto a file: the old one is deleted
-// and the rename sent again in one go with RNFR, so that the name stands without a file for one
-// round trip.
-bool RenameOnto(RunState& run, const std::string& temporary, const std::string& name,
-                Reply* refusal) {
-  bool from_taken = false;
-  if (Rename(run, temporary, name, &from_taken, refusal)) return true;
-  if (!from_taken || !refusal->complete) return false;
-  *refusal = Exchange(run, "DELE " + name);
-  if (!refusal->IsPositive()) return false;
-  const std::vector<Reply> replies = ExchangeAll(run, {"RNFR " + temporary, "RNTO " + name});
-  *refusal = replies[0].IsIntermediate() ? replies[1] : replies[0];
-  return replies[0].IsIntermediate() && replies[1].IsPositive();
+  bool Open(const LocalPath& dir, const std::string& name) { return file_.Open(dir, name); }
+  int Read(char* buffer, int size) override { return file_.Read(buffer, size); }
+  std::int64_t Size() const override { return file_.Size(); }
+  void Close() override { file_.Close(); }
+  void Begin() override { slot_ = progress_.Begin(file_.Size()); }
+  void Advance(std::int64_t bytes) override { progress_.Advance(slot_, bytes); }
+  void End() override { progress_.End(slot_); }
+
+ private:
+  LocalFile file_;
+  Progress& progress_;
+  int slot_ = 0;
+};
+
+// Sends the entry's file of LocalDir into the current remote directory under remote_name, and
+// leaves the bytes the server took in `bytes`. The failure, if any, stops the walk.
+Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
+                   const std::string& remote_name, std::int64_t* bytes) {
+  const std::string path = LocalDir.Text() + entry.name;
+  UseBinaryType(run.ftp);
+  run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
+  FileSource source(run.shared.progress);
+  // A file that cannot be read must not replace the server's copy with an empty one.
+  if (!source.Open(LocalDir, entry.name)) {
+    return Failure({NotSentMessage(path)}, kExitTransfer, Walk::kStops);
+  }
+  const TransferResult result = StoreFile(run.ftp, remote_name, source);
+  *bytes = result.bytes;
+  return TransferFailure(run.options, result, path);
 }
 
 // A failed transfer leaves nothing behind, as far as the server still answers; a temporary file
 // that a lost connection kept is deleted on the next one.
 void RemoveTemporary(RunState& run, const std::string& temporary) {
-  if (!Exchange(run, "DELE " + temporary).complete) run.LeftTemporary = temporary;
+  if (!RemoveFile(run.ftp, temporary).complete) run.LeftTemporary = temporary;
 }
 
 void Count(RunState& run, std::int64_t bytes) {
@@ -73,7 +85,7 @@ Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry
   // With "/a" the file appears under its name with its final time.
   if (run.options.Differs) SetRemoteTime(run, stored, entry.modified);
   Reply refusal;
-  if (run.options.Atomic && !RenameOnto(run, stored, entry.name, &refusal)) {
+  if (run.options.Atomic && !RenameOnto(run.ftp, stored, entry.name, &refusal)) {
     RemoveTemporary(run, stored);
     return Failure({NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops,
                    KindOf(refusal));

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "upload/control.h"
-#include "upload/listing.h"
+#include "local/listing.h"
+#include "upload/failure.h"
 #include "upload/run_state.h"
 
 // The failure, if any, when the file did not arrive under its name; it stops the walk.

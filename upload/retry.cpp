@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "ftp/file_commands.h"
 #include "upload/session.h"
 
 namespace {
@@ -12,7 +13,7 @@ constexpr int kFirstWait = 5;
 constexpr int kLongestWait = 300;
 
 bool Overcome(const RunState& run, const Failure& failure, int retry) {
-  return failure.kind != Failure::Kind::kPermanent && retry <= run.options.Retries;
+  return failure.kind != FailureKind::kPermanent && retry <= run.options.Retries;
 }
 
 // What happened and what follows, never a reply's text.
@@ -20,7 +21,7 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
   const std::string& host = run.options.ServerHost;
   const int wait = RetryWait(retry, run.options.Timeout);
   run.shared.WriteMessages(
-      {failure.kind == Failure::Kind::kLost ? "Связь с сервером \"" + host + "\" прервана"
+      {failure.kind == FailureKind::kLost ? "Связь с сервером \"" + host + "\" прервана"
                                             : "Сервер \"" + host + "\" временно отказал",
        "Повторная попытка " + std::to_string(retry) + " из " + std::to_string(run.options.Retries) +
            " через " + std::to_string(wait) + " с"});
@@ -30,15 +31,15 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
 // A new connection where the old one was: logged in as the first, in the same directory, and
 // rid of a temporary file that the lost one could not delete.
 Failure Reconnect(RunState& run, const std::string& remote_dir) {
-  run.DataConnection->Close();
-  run.ControlConnection->Close();
+  run.ftp.DataConnection.Close();
+  run.ftp.ControlConnection.Close();
   Failure failure = OpenSession(run);
   // Without a connection there is nothing more to walk.
   failure.walk = Walk::kStops;
   if (failure.failed() || remote_dir.empty()) return failure;
-  failure = ChangeDirectory(run, remote_dir, Walk::kStops);
+  failure = EnterDirectory(run, remote_dir, Walk::kStops);
   if (failure.failed()) return failure;
-  if (!run.LeftTemporary.empty()) Exchange(run, "DELE " + run.LeftTemporary);
+  if (!run.LeftTemporary.empty()) RemoveFile(run.ftp, run.LeftTemporary);
   run.LeftTemporary.clear();
   return failure;
 }

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "upload/control.h"
+#include "upload/failure.h"
 #include "upload/run_state.h"
 
 using Step = std::function<Failure()>;

@@ -15,14 +15,24 @@ void RunShared::ShowStatus(const std::string& status) {
   }
 }
 
-RunState::RunState(const Options& run_options, RunShared& run_shared)
-    : options(run_options),
-      shared(run_shared),
-      ControlConnection(std::make_unique<TSocket>()),
-      DataConnection(std::make_unique<TSocket>()) {
-  for (TSocket* connection : {DataConnection.get(), ControlConnection.get()}) {
-    connection->ReadTimeout = options.Timeout;
-    connection->WriteTimeout = options.Timeout;
-  }
-  ControlConnection->KeepAlive = true;
+namespace {
+
+// pure-ftpd draws a passive port at random and answers 425 when another connection of the run
+// holds it: with "/p" it is asked again, a few times.
+constexpr int kPassiveAgain = 3;
+
+}  // namespace
+
+FtpSettings ConnectionSettings(const Options& options) {
+  FtpSettings settings;
+  settings.Timeout = options.Timeout;
+  settings.Utf8Names = options.Utf8Names;
+  settings.Encrypt = options.Encrypt;
+  settings.Tls = {CertificateName(options.ServerAddress), options.ServerAddress.address,
+                  options.TlsPin};
+  // "/d" and "/p" save the round trip of TYPE I before each file, which pays for setting each
+  // file's time; a plain run's transcript stays as it always was.
+  settings.BinaryOnce = options.SavesRoundTrips();
+  settings.PassiveAgain = options.Parallel > 1 ? kPassiveAgain : 0;
+  return settings;
 }

@@ -1,5 +1,5 @@
 // The state a run works on: what all its connections share (the console, the exit status, what
-// the server can do, what was done), and what one connection works with. The options it reads
+// the server can do, what was done), and the run's view of one connection. The options it reads
 // stay apart and never change during the run.
 #ifndef VARDEK_UPLOAD_RUN_STATE_H_
 #define VARDEK_UPLOAD_RUN_STATE_H_
@@ -7,17 +7,15 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
 
-#include "net/socket.h"
+#include "console/console.h"
+#include "console/progress.h"
+#include "ftp/control.h"
 #include "upload/comparison.h"
-#include "upload/console.h"
 #include "upload/options.h"
-#include "upload/progress.h"
-#include "upload/reply.h"
 
 // Exit codes: the stage at which a run failed.
 enum ExitCode : std::int32_t {
@@ -28,9 +26,6 @@ enum ExitCode : std::int32_t {
   kExitPassive = 4,     // the server refused passive mode
   kExitTransfer = 5,    // no data connection, or a file was not sent
 };
-
-// Whether the server answers commands sent in one go; some read one and drop the rest.
-enum class Pipelining { kUnknown, kWorks, kLosesCommands };
 
 // What every connection of a run shares. "/p" works with several connections at once: what
 // changes is atomic, and the console takes a whole report at a time.
@@ -50,12 +45,12 @@ struct RunShared {
   std::atomic<bool> TransferAborted{false};
   // The process exit code; each reported failure overwrites it, nothing resets it.
   std::atomic<std::int32_t> ExitStatus{0};
-  // "/d": what the server can do (learnt once, before other connections open), and how its
-  // times compare with local ones.
-  ServerFeatures Features;
+  // What the server can do (FEAT is asked once, before other connections open) and whether it
+  // takes commands sent in one go.
+  ServerTraits Server;
+  // "/d": how the server's times compare with local ones.
   std::atomic<TimeRule> Times{TimeRule::kExact};
   std::atomic<bool> TimesKnown{false};  // whether the server can set times is known for sure
-  std::atomic<Pipelining> Pipelined{Pipelining::kUnknown};
   // What the run did, for the summary of "/d".
   std::atomic<std::int64_t> FilesSent{0};
   std::atomic<std::int64_t> BytesSent{0};
@@ -63,20 +58,18 @@ struct RunShared {
   Progress progress;
 };
 
-// One control connection of the run, with its data connection and what belongs to them.
+// How every connection of the run talks to the server, from the options.
+FtpSettings ConnectionSettings(const Options& options);
+
+// One control connection of the run, as the run sees it.
 struct RunState {
-  RunState(const Options& run_options, RunShared& run_shared);
+  RunState(const Options& run_options, RunShared& run_shared)
+      : options(run_options), shared(run_shared), ftp(ConnectionSettings(options), shared.Server) {}
 
   const Options& options;
   RunShared& shared;
-  std::unique_ptr<TSocket> ControlConnection;
-  std::unique_ptr<TSocket> DataConnection;
-  // The area files are copied through, made once: under wine a large allocation per file costs
-  // more than sending the file.
-  std::unique_ptr<char[]> CopyBuffer;
-  bool BinaryType = false;  // TYPE I is in force on the control connection
-  std::string RemoteDir;    // the current remote directory, as last entered; empty: unknown
-  bool Announce = true;     // whether connecting and logging in is said on the console
+  FtpConnection ftp;
+  bool Announce = true;  // whether connecting and logging in is said on the console
   // "/a": the random part of temporary names, and a temporary file that a lost connection kept
   // from being deleted.
   std::mt19937 Random{std::random_device{}()};

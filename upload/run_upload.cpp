@@ -1,14 +1,11 @@
 // RunUpload: from the connection to the closing message.
 #include "upload/run_upload.h"
 
-#include "upload/control.h"
+#include "ftp/file_commands.h"
+#include "ftp/login.h"
+#include "ftp/remote_path.h"
 #include "upload/pool.h"
-#include "upload/remote_listing.h"
-#include "upload/remote_path.h"
-#include "upload/reply.h"
 #include "upload/retry.h"
-#include "upload/server_text.h"
-#include "upload/session.h"
 #include "upload/walk.h"
 
 namespace {
@@ -18,9 +15,8 @@ namespace {
 std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
   if (RemotePath.compare(0, 1, "/") == 0) return RemotePath;
   std::string home;
-  Reply reply = Exchange(run, "PWD");
-  if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line(), &home)) return RemotePath;
-  return JoinRemotePath(FromServerText(home, run.options.Utf8Names), RemotePath);
+  if (!AskCurrentDirectory(run.ftp, &home)) return RemotePath;
+  return JoinRemotePath(home, RemotePath);
 }
 
 // Digits in groups of three, as Russian text writes large numbers: 12 345.
@@ -37,12 +33,23 @@ void WriteSummary(RunState& run) {
                    " байт), без изменений: " + Grouped(run.shared.FilesUnchanged));
 }
 
+// FEAT once, before other connections open: what the server can do, and from it how times can
+// be compared.
+void LearnServer(RunState& run) {
+  const Reply reply = LearnFeatures(run.ftp);
+  const ServerFeatures& features = run.shared.Server.Features;
+  // A server that lists neither way of setting a time can set none; one without FEAT may.
+  const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
+  run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
+  run.shared.TimesKnown = features.mfmt || !settable;
+}
+
 }  // namespace
 
 void RunUpload(RunState& run) {
   if (!Connect(run)) return;
-  if (run.options.Differs || run.options.Utf8Names) LearnFeatures(run);
-  UseUtf8Names(run);
+  if (run.options.Differs || run.options.Utf8Names) LearnServer(run);
+  UseUtf8Names(run.ftp);
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");

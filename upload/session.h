@@ -1,11 +1,11 @@
-// Opening a control connection ready for the walk (connect, greeting, TLS with "/e", login),
-// and bringing it where the walk is.
+// Opening a control connection ready for the walk, saying so on the console, and bringing it
+// where the walk is.
 #ifndef VARDEK_UPLOAD_SESSION_H_
 #define VARDEK_UPLOAD_SESSION_H_
 
 #include <string>
 
-#include "upload/control.h"
+#include "upload/failure.h"
 #include "upload/run_state.h"
 
 // Connects the run's control connection and logs in, encrypted with "/e", saying so on the
@@ -13,13 +13,9 @@
 // connection: TLS and the certificate check before USER, data connections protected.
 Failure OpenSession(RunState& run);
 
-// OPTS UTF8 ON where "/u" asks for UTF-8 names and FEAT said the server takes them; the reply is
-// not judged: servers that read UTF-8 anyway answer 501 or 504.
-void UseUtf8Names(RunState& run);
-
 // Makes an existing remote directory the connection's current one (a connection other than the
 // walk's, or a new one after a lost one). A refusal is the directory's failure: the files of this
 // directory must not land in another.
-Failure ChangeDirectory(RunState& run, const std::string& path, Walk walk);
+Failure EnterDirectory(RunState& run, const std::string& path, Walk walk);
 
 #endif  // VARDEK_UPLOAD_SESSION_H_

@@ -3,72 +3,86 @@
 
 #include <utility>
 
-#include "upload/control.h"
-#include "upload/remote_path.h"
+#include "ftp/control.h"
+#include "ftp/file_commands.h"
+#include "ftp/remote_path.h"
+#include "upload/failure.h"
 #include "upload/retry.h"
 
 namespace {
 
-Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal) {
-  return Failure(std::move(messages), kExitDirectory, Walk::kGoesOn, KindOf(refusal));
-}
-
 // "/d" and "/p" save round trips where the walk knows the parent: it entered it, so MKD of the
 // directory alone is enough; and in a parent that "/c" just made, no directory can be there yet.
 bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* refusal) {
-  if (Exchange(run, "MKD " + dir.RemotePath).IsPositive()) {
+  if (MakeDirectory(run.ftp, dir.RemotePath).IsPositive()) {
     run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
   }
-  *refusal = Exchange(run, "CWD " + dir.RemotePath);
+  *refusal = ChangeDirectory(run.ftp, dir.RemotePath);
   return refusal->IsPositive();
 }
 
 // CWD, or with "/c" MKD and CWD from the top of the path down.
-Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
-  run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
-  run.RemoteDir.clear();  // wherever a failed chain leaves it
+Failure EnterOrMake(RunState& run, const DirectoryContext& dir, Entered* entered) {
   const bool known_parent = run.options.SavesRoundTrips() && dir.parent != Entered::kNo &&
                             RemotePathPrefixes(dir.RemotePath).size() > 1;
   Reply reply;
   if (!known_parent || dir.parent != Entered::kCreated) {
-    reply = Exchange(run, "CWD " + dir.RemotePath);
+    reply = ChangeDirectory(run.ftp, dir.RemotePath);
     *entered = Entered::kExisting;
     if (reply.IsPositive()) return Failure();
   }
   if (!run.options.CreateDirs) {
     return DirectoryFailure({NotFoundMessage(dir.RemotePath),
                              "Разрешение на создание каталогов (ключ \"/c\") отсутствует"},
-                            reply);
+                            reply, Walk::kGoesOn);
   }
   *entered = Entered::kCreated;
   const bool made =
       known_parent ? MakeBelowKnownParent(run, dir, &reply) : MakeRemotePath(run, dir, &reply);
   if (made) return Failure();
-  return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply);
+  return DirectoryFailure({NotFoundMessage(dir.RemotePath)}, reply, Walk::kGoesOn);
+}
+
+Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered* entered) {
+  run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
+  const Failure failure = EnterOrMake(run, dir, entered);
+  // Wherever a failed chain leaves the connection, its directory is unknown.
+  if (failure.failed()) run.ftp.RemoteDir.clear();
+  return failure;
 }
 
 // Files the run cannot use are reported in their place; the others go on. "/d" compares the
 // directory's files with the server's listing of a directory that was there (one that "/c" made
 // holds nothing yet) before any is sent: with "/p" on another connection, while the walk goes on.
 void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<ListingEntry>& entries,
-               Entered entered, ConnectionPool& files) {
+               Entered entered, Walker& walker) {
   const bool compare = run.options.Differs && entered == Entered::kExisting;
   std::vector<ListingEntry> compared;
   for (const ListingEntry& entry : entries) {
     if (run.shared.TransferAborted) return;
     if (entry.is_directory) continue;
-    if (IsUnusable(run.options, entry)) {
+    if (IsUnusable(walker.rules, entry)) {
       Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
     }
     // A file must not land in whatever remote directory was entered last.
-    if (entered == Entered::kNo || !IsEligibleFile(run.options, entry)) continue;
+    if (entered == Entered::kNo || !IsEligibleFile(walker.rules, entry)) continue;
     if (compare) {
       compared.push_back(entry);
     } else {
-      files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
+      walker.files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
     }
   }
-  if (!compared.empty()) files.Send(FileJob{dir.LocalDir, compared, dir.RemotePath, true});
+  if (!compared.empty()) walker.files.Send(FileJob{dir.LocalDir, compared, dir.RemotePath, true});
+}
+
+SelectionRules RulesOf(const Options& options) {
+  SelectionRules rules;
+  rules.TodayOnly = options.TodayOnly;
+  rules.Recurse = options.Recurse;
+  rules.Utf8Names = options.Utf8Names;
+  // Dates and sizes cost a call per entry on some platforms; only "/t" and "/d" read them.
+  rules.Details = options.TodayOnly || options.Differs;
+  return rules;
 }
 
 void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered entered,
@@ -79,7 +93,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered ent
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
                                   JoinRemotePath(dir.RemotePath, entry.name), entered};
-    if (IsNameless(run.options, entry)) {
+    if (IsNameless(walker.rules, entry)) {
       Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
     }
@@ -95,7 +109,8 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
                 ConnectionPool& files) {
   const SplitMask split = SplitLocalMask(LocalMask);
   const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath};
-  Walker walker{DirectoryChain(), TreeScan(run.options, split.FileMask), files};
+  const SelectionRules rules = RulesOf(run.options);
+  Walker walker{rules, DirectoryChain(), TreeScan(rules, split.FileMask), files};
   walker.chain.Enter(top.LocalDir);
   UploadDirectory(run, top, walker);
   files.Finish();
@@ -109,7 +124,7 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
   const bool known = walker.scan.Take(dir.LocalDir, &content);
   if (known && !content.eligible && !content.failed) return;
   std::vector<ListingEntry> entries;
-  if (!ReadDirectory(run.options, dir.LocalDir, dir.FileMask, &entries)) {
+  if (!ReadDirectory(walker.rules, dir.LocalDir, dir.FileMask, &entries)) {
     Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
@@ -124,9 +139,9 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
     const bool in =
         Attempt(run, std::string(), [&] { return EnterRemoteDirectory(run, dir, &entered); });
     if (!in) return;
-    run.RemoteDir = dir.RemotePath;
+    run.ftp.RemoteDir = dir.RemotePath;
   }
-  SendFiles(run, dir, entries, entered, walker.files);
+  SendFiles(run, dir, entries, entered, walker);
   VisitSubdirectories(run, dir, entered, entries, walker);
 }
 
@@ -134,10 +149,10 @@ bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) 
   const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
   for (const std::string& prefix : prefixes) {
     // A refused MKD is not reported: the directory may exist already.
-    if (Exchange(run, "MKD " + prefix).IsPositive()) {
+    if (MakeDirectory(run.ftp, prefix).IsPositive()) {
       run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");
     }
-    *refusal = Exchange(run, "CWD " + prefix);
+    *refusal = ChangeDirectory(run.ftp, prefix);
     if (!refusal->IsPositive()) return false;
   }
   return !prefixes.empty();

@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "ftp/reply.h"
+#include "local/selection.h"
 #include "upload/pool.h"
-#include "upload/reply.h"
 #include "upload/run_state.h"
-#include "upload/selection.h"
 
 // How a remote directory came to be current: not at all, there already, or made by "/c".
 enum class Entered { kNo, kExisting, kCreated };
@@ -21,9 +21,10 @@ struct DirectoryContext {
   Entered parent = Entered::kNo;  // how the walk entered the remote parent; kNo for the top
 };
 
-// What the whole walk shares: the chain of visited directories, the pre-scan, and the
-// connections that send the files.
+// What the whole walk shares: which files count, the chain of visited directories, the
+// pre-scan, and the connections that send the files.
 struct Walker {
+  SelectionRules rules;
   DirectoryChain chain;
   TreeScan scan;
   ConnectionPool& files;

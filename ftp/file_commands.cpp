@@ -1,0 +1,59 @@
+// Directory and file commands.
+#include "ftp/file_commands.h"
+
+#include "ftp/server_text.h"
+
+namespace {
+
+// RNFR asks for 350 before RNTO. False with the reply that said no.
+bool Rename(FtpConnection& ftp, const std::string& from, const std::string& to, bool* from_taken,
+            Reply* refusal) {
+  *refusal = Exchange(ftp, "RNFR " + from);
+  *from_taken = refusal->IsIntermediate();
+  if (!*from_taken) return false;
+  *refusal = Exchange(ftp, "RNTO " + to);
+  return refusal->IsPositive();
+}
+
+}  // namespace
+
+Reply ChangeDirectory(FtpConnection& ftp, const std::string& path) {
+  Reply reply = Exchange(ftp, "CWD " + path);
+  if (reply.IsPositive()) ftp.RemoteDir = path;
+  return reply;
+}
+
+Reply MakeDirectory(FtpConnection& ftp, const std::string& path) {
+  return Exchange(ftp, "MKD " + path);
+}
+
+bool AskCurrentDirectory(FtpConnection& ftp, std::string* path) {
+  const Reply reply = Exchange(ftp, "PWD");
+  std::string named;
+  if (!reply.IsPositive() || !DirectoryOfPwdReply(reply.first_line(), &named)) return false;
+  *path = FromServerText(named, ftp.Settings.Utf8Names);
+  return true;
+}
+
+Reply RemoveFile(FtpConnection& ftp, const std::string& name) {
+  return Exchange(ftp, "DELE " + name);
+}
+
+// The old file is deleted and the rename sent again in one go with RNFR, so that the name
+// stands without a file for one round trip.
+bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to,
+                Reply* refusal) {
+  bool from_taken = false;
+  if (Rename(ftp, from, to, &from_taken, refusal)) return true;
+  if (!from_taken || !refusal->complete) return false;
+  *refusal = RemoveFile(ftp, to);
+  if (!refusal->IsPositive()) return false;
+  const std::vector<Reply> replies = ExchangeAll(ftp, {"RNFR " + from, "RNTO " + to});
+  *refusal = replies[0].IsIntermediate() ? replies[1] : replies[0];
+  return replies[0].IsIntermediate() && replies[1].IsPositive();
+}
+
+Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified) {
+  const char* command = ftp.Server.Features.mfmt ? "MFMT " : "MDTM ";
+  return Exchange(ftp, command + FormatTimeVal(modified) + " " + name);
+}

@@ -1,0 +1,29 @@
+// Commands on the server's directories and files: entering and making directories, where the
+// login starts, deleting, renaming into place, and setting a file's time.
+#ifndef VARDEK_FTP_FILE_COMMANDS_H_
+#define VARDEK_FTP_FILE_COMMANDS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/control.h"
+
+// CWD; the path becomes the connection's RemoteDir once the server takes it.
+Reply ChangeDirectory(FtpConnection& ftp, const std::string& path);
+Reply MakeDirectory(FtpConnection& ftp, const std::string& path);
+// The current directory after PWD, in the program's text; false when the server names none.
+bool AskCurrentDirectory(FtpConnection& ftp, std::string* path);
+
+Reply RemoveFile(FtpConnection& ftp, const std::string& name);
+
+// RNFR and RNTO. Where the server will not rename onto a file (IIS, proftpd without
+// AllowOverwrite), the file is deleted and the rename sent again; false with the reply that
+// said no.
+bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to,
+                Reply* refusal);
+
+// Gives the file a time (UTC, seconds since 1970): MFMT where FEAT lists it, else the
+// two-argument form of MDTM that vsftpd takes.
+Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified);
+
+#endif  // VARDEK_FTP_FILE_COMMANDS_H_

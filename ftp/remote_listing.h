@@ -1,0 +1,23 @@
+// What the server holds in the current remote directory: its listing, and its files' times.
+#ifndef VARDEK_FTP_REMOTE_LISTING_H_
+#define VARDEK_FTP_REMOTE_LISTING_H_
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ftp/control.h"
+
+// The plain files of a remote directory by name, in the program's text.
+using RemoteDirectory = std::unordered_map<std::string, RemoteFile>;
+
+// One MLSD of the current remote directory, or LIST where the server has no MLSD. False when
+// the listing could not be had whole.
+bool ListRemoteDirectory(FtpConnection& ftp, RemoteDirectory* files);
+
+// MDTM for the named files, several in flight at once; a file whose time the server does not
+// tell keeps none.
+void AskRemoteTimes(FtpConnection& ftp, const std::vector<std::string>& names,
+                    RemoteDirectory* files);
+
+#endif  // VARDEK_FTP_REMOTE_LISTING_H_

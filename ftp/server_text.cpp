@@ -1,0 +1,12 @@
+// Names on the wire.
+#include "ftp/server_text.h"
+
+#include "text/encoding.h"
+
+std::string ToServerText(const std::string& text, bool utf8) {
+  return utf8 ? text : ToNarrow(text);
+}
+
+std::string FromServerText(const std::string& text, bool utf8) {
+  return utf8 ? text : FromNarrow(text);
+}

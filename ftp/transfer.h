@@ -1,0 +1,67 @@
+// Passive-mode data transfers: storing a file's bytes, and the data connection that listings
+// use too.
+#ifndef VARDEK_FTP_TRANSFER_H_
+#define VARDEK_FTP_TRANSFER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/control.h"
+
+// Where a stored file's bytes come from.
+class DataSource {
+ public:
+  // Bytes read, 0 at the end, -1 on a read error.
+  virtual int Read(char* buffer, int size) = 0;
+  // What the source held when it was opened: one that ends short of it was cut while it was
+  // read, and its bytes are neither its old nor its new self.
+  virtual std::int64_t Size() const = 0;
+  // Reading is over; the source is given back before the server's verdict is waited for.
+  virtual void Close() = 0;
+
+  // Told of the bytes as they go out (a progress line): Begin before the first, End once the
+  // transfer is judged, sent or not.
+  virtual void Begin() {}
+  virtual void Advance(std::int64_t bytes) { (void)bytes; }
+  virtual void End() {}
+
+ protected:
+  ~DataSource() = default;
+};
+
+// Where a transfer stopped.
+enum class TransferFault {
+  kNone,
+  kPassiveRefused,    // PASV or EPSV refused
+  kNoDataConnection,  // a passive reply that cannot be read, or no connect to its port
+  kStoreRefused,      // STOR refused
+  kSourceFault,       // the source could not be read whole
+  kDataLost,          // the data connection failed, or did not end cleanly
+  kNotConfirmed,      // no positive completion reply
+};
+
+struct TransferResult {
+  TransferFault fault = TransferFault::kNone;
+  FailureKind kind = FailureKind::kPermanent;
+  std::int64_t bytes = 0;  // bytes the server took
+
+  bool failed() const { return fault != TransferFault::kNone; }
+};
+
+// TYPE I before every transfer, or once for the connection where the settings save it.
+void UseBinaryType(FtpConnection& ftp);
+
+// Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
+// connects the data connection to it, on the control connection's host.
+TransferResult OpenDataConnection(FtpConnection& ftp);
+
+// Stores the source's bytes under the name in the current remote directory: a data connection,
+// STOR, the bytes, and the server's confirmation.
+TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source);
+
+// The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
+// false unless they came whole within `limit` and the server confirmed them.
+bool ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
+                 std::string* data);
+
+#endif  // VARDEK_FTP_TRANSFER_H_

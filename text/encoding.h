@@ -1,0 +1,14 @@
+// The program's texts are UTF-8; the platform's narrow encoding is what the system and servers
+// of old expect: the ANSI code page on Windows, UTF-8 itself on POSIX. encoding_posix.cpp and
+// encoding_win.cpp implement it; text/ is the bottom floor, beside net/.
+#ifndef VARDEK_TEXT_ENCODING_H_
+#define VARDEK_TEXT_ENCODING_H_
+
+#include <string>
+
+// `exact` says whether the narrow form holds every character: a name that the ANSI code page
+// cannot hold would name another file, or none.
+std::string ToNarrow(const std::string& text, bool* exact = nullptr);
+std::string FromNarrow(const std::string& text);
+
+#endif  // VARDEK_TEXT_ENCODING_H_

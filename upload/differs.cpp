@@ -1,0 +1,72 @@
+// The "/d" comparison against the server's listing, and the times it keeps.
+#include "upload/differs.h"
+
+#include "ftp/file_commands.h"
+#include "ftp/remote_listing.h"
+
+namespace {
+
+// Where FEAT leaves it open (MDTM but no MFMT) and a file's times differ, learns once whether
+// the server sets times, before the rule decides: the server's file is given the time it has
+// already. A server that cannot is compared by kNotEarlier, rather than sent a file again on
+// every run.
+void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
+  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
+  const Reply reply = SetFileTime(run.ftp, name, remote_time);
+  if (!reply.complete) return;  // the next command tells what became of the connection
+  run.shared.TimesKnown = true;
+  if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
+}
+
+// Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
+// the same size at once.
+void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& files,
+                         RemoteDirectory* remote) {
+  std::vector<std::string> names;
+  for (const ListingEntry& entry : files) {
+    auto found = remote->find(entry.name);
+    if (found != remote->end() && NeedsRemoteTime(entry, &found->second)) {
+      names.push_back(entry.name);
+    }
+  }
+  AskRemoteTimes(run.ftp, names, remote);
+}
+
+bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
+  auto found = remote.find(entry.name);
+  const RemoteFile* file = found == remote.end() ? nullptr : &found->second;
+  if (file != nullptr && file->size == entry.size && file->modified >= 0 &&
+      file->modified != entry.modified) {
+    LearnWhetherTimesCanBeSet(run, entry.name, file->modified);
+  }
+  return IsUnchanged(entry, file, run.shared.Times);
+}
+
+}  // namespace
+
+std::vector<ListingEntry> FilesToSend(RunState& run, const std::vector<ListingEntry>& files) {
+  RemoteDirectory remote;
+  // Without a whole listing the directory's files are sent as without "/d".
+  if (files.empty() || !ListRemoteDirectory(run.ftp, &remote)) return files;
+  CompleteRemoteTimes(run, files, &remote);
+  std::vector<ListingEntry> changed;
+  for (const ListingEntry& entry : files) {
+    if (ServerHolds(run, remote, entry)) {
+      ++run.shared.FilesUnchanged;
+    } else {
+      changed.push_back(entry);
+    }
+  }
+  return changed;
+}
+
+void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
+  if (run.shared.Times == TimeRule::kNotEarlier) return;
+  const bool mfmt = run.shared.Server.Features.mfmt;
+  const Reply reply = SetFileTime(run.ftp, name, modified);
+  // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
+  if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
+    run.shared.Times = TimeRule::kNotEarlier;
+  }
+  if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
+}

@@ -1,5 +1,7 @@
-// Console messages: the program's only output, converted for the console and written to
-// standard output. console_posix.cpp and console_win.cpp supply the OS part.
+// console/ is the program's output: messages on standard output, and a progress line on a
+// terminal; what the messages say is the run's. Here: console messages, the program's only
+// output, converted for the console and written to standard output. console_posix.cpp and
+// console_win.cpp supply the OS part.
 #ifndef VARDEK_CONSOLE_CONSOLE_H_
 #define VARDEK_CONSOLE_CONSOLE_H_
 

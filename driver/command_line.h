@@ -1,5 +1,6 @@
-// The command line: splitting Windows command-line text into parameters, and parameters into the
-// run's positional values and switches.
+// driver/ is the top: the command line, the environment, the usage text and the process; it
+// fills the options and starts the run. Here: splitting Windows command-line text into
+// parameters, and parameters into the run's positional values and switches.
 #ifndef VARDEK_DRIVER_COMMAND_LINE_H_
 #define VARDEK_DRIVER_COMMAND_LINE_H_
 

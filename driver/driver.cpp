@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "driver/command_line.h"
+#include "ftp/control.h"
 #include "net/address.h"
 #include "net/tls.h"
-#include "ftp/control.h"
-#include "upload/run_upload.h"
 #include "upload/run_state.h"
+#include "upload/run_upload.h"
 
 const char kUsageText[] =
     "\r\n"

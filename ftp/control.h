@@ -30,8 +30,8 @@ struct FtpSettings {
   int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
   // Names and paths in UTF-8 (RFC 2640), else in the platform's narrow encoding.
   bool Utf8Names = false;
-  bool Encrypt = false;  // TLS on the control connection and every data connection
-  TlsSettings Tls;       // what the server's certificate is checked against
+  bool Encrypt = false;     // TLS on the control connection and every data connection
+  TlsSettings Tls;          // what the server's certificate is checked against
   bool BinaryOnce = false;  // TYPE I once per connection rather than before every transfer
   int PassiveAgain = 0;     // how many times a 4xx to PASV or EPSV is asked again
 };

@@ -19,8 +19,7 @@ Reply RemoveFile(FtpConnection& ftp, const std::string& name);
 // RNFR and RNTO. Where the server will not rename onto a file (IIS, proftpd without
 // AllowOverwrite), the file is deleted and the rename sent again; false with the reply that
 // said no.
-bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to,
-                Reply* refusal);
+bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to, Reply* refusal);
 
 // Gives the file a time (UTC, seconds since 1970): MFMT where FEAT lists it, else the
 // two-argument form of MDTM that vsftpd takes.

@@ -44,6 +44,30 @@ TransferResult Failed(TransferFault fault, FailureKind kind, std::int64_t bytes 
   return {fault, kind, bytes};
 }
 
+// Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
+// connects the data connection to it, on the control connection's host.
+TransferResult OpenDataConnection(FtpConnection& ftp) {
+  // PASV can describe only an IPv4 address.
+  const bool ipv6 = ftp.ControlConnection.IsIPv6();
+  Reply reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
+  // pure-ftpd draws a passive port at random and answers 425 when another connection to it
+  // holds that port.
+  for (int again = 0;
+       again < ftp.Settings.PassiveAgain && reply.complete && reply.first_line()[0] == '4';
+       ++again) {
+    reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
+  }
+  if (!reply.IsPositive()) return Failed(TransferFault::kPassiveRefused, KindOf(reply));
+  int port = 0;
+  const std::string& line = PassiveLine(reply);
+  // The address fields are not used: the data connection goes to the host of the control
+  // connection, so a reply can neither steer a file to another host nor trip over NAT.
+  const bool parsed = ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
+  if (parsed && ftp.DataConnection.ConnectToPeerOf(ftp.ControlConnection, port)) return {};
+  return Failed(TransferFault::kNoDataConnection,
+                parsed ? FailureKind::kLost : FailureKind::kPermanent);
+}
+
 // The bytes, after STOR was taken: TLS where the settings ask for it, the copy, the end of the
 // data, and the completion reply.
 TransferResult SendData(FtpConnection& ftp, DataSource& source) {
@@ -81,28 +105,6 @@ void UseBinaryType(FtpConnection& ftp) {
   if (ftp.Settings.BinaryOnce && ftp.BinaryType) return;
   Exchange(ftp, "TYPE I");
   ftp.BinaryType = true;
-}
-
-TransferResult OpenDataConnection(FtpConnection& ftp) {
-  // PASV can describe only an IPv4 address.
-  const bool ipv6 = ftp.ControlConnection.IsIPv6();
-  Reply reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
-  // pure-ftpd draws a passive port at random and answers 425 when another connection to it
-  // holds that port.
-  for (int again = 0; again < ftp.Settings.PassiveAgain && reply.complete &&
-                      reply.first_line()[0] == '4';
-       ++again) {
-    reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
-  }
-  if (!reply.IsPositive()) return Failed(TransferFault::kPassiveRefused, KindOf(reply));
-  int port = 0;
-  const std::string& line = PassiveLine(reply);
-  // The address fields are not used: the data connection goes to the host of the control
-  // connection, so a reply can neither steer a file to another host nor trip over NAT.
-  const bool parsed = ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
-  if (parsed && ftp.DataConnection.ConnectToPeerOf(ftp.ControlConnection, port)) return {};
-  return Failed(TransferFault::kNoDataConnection,
-                parsed ? FailureKind::kLost : FailureKind::kPermanent);
 }
 
 TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source) {

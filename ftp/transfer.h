@@ -51,10 +51,6 @@ struct TransferResult {
 // TYPE I before every transfer, or once for the connection where the settings save it.
 void UseBinaryType(FtpConnection& ftp);
 
-// Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
-// connects the data connection to it, on the control connection's host.
-TransferResult OpenDataConnection(FtpConnection& ftp);
-
 // Stores the source's bytes under the name in the current remote directory: a data connection,
 // STOR, the bytes, and the server's confirmation.
 TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source);

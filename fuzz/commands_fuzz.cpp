@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "net/address.h"
 #include "ftp/remote_path.h"
+#include "net/address.h"
 
 #define CHECK(ok) ((ok) ? void() : std::abort())
 

@@ -12,8 +12,8 @@
 
 #include "local/listing.h"
 #include "local/wide_path.h"
-#include "text/wide.h"
 #include "local/wildcard.h"
+#include "text/wide.h"
 
 namespace {
 

@@ -28,8 +28,8 @@ bool IsNameless(const SelectionRules& rules, const ListingEntry& entry) {
 }
 
 bool IsEligibleFile(const SelectionRules& rules, const ListingEntry& entry) {
-  return IsUsable(entry) && !entry.is_directory && !entry.unreadable &&
-         !IsNameless(rules, entry) && (!rules.TodayOnly || IsTodayFile(entry));
+  return IsUsable(entry) && !entry.is_directory && !entry.unreadable && !IsNameless(rules, entry) &&
+         (!rules.TodayOnly || IsTodayFile(entry));
 }
 
 bool IsUnusable(const SelectionRules& rules, const ListingEntry& entry) {

@@ -1,5 +1,6 @@
-// How a server is named on the command line: a host, optionally with a port, and what the host
-// stands for: an address literal or a host name.
+// net/ is the network at the bottom: TSocket (a connection with bounded waits and a line reader),
+// addresses and IDN, TLS backends. Here: how a server is named on the command line, a host,
+// optionally with a port, and what the host stands for: an address literal or a host name.
 #ifndef VARDEK_NET_ADDRESS_H_
 #define VARDEK_NET_ADDRESS_H_
 

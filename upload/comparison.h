@@ -1,11 +1,14 @@
-// "/d": whether the server's copy of a file can stand for the local one.
+// upload/ is the run: options, shared state and exit codes, the walk, the pool of connections,
+// retries, publishing a file ("/a", "/d"), the comparison and the summary; it decides what each
+// failure of the protocol means. Here: "/d", whether the server's copy of a file can stand for
+// the local one.
 #ifndef VARDEK_UPLOAD_COMPARISON_H_
 #define VARDEK_UPLOAD_COMPARISON_H_
 
 #include <cstdint>
 
-#include "local/listing.h"
 #include "ftp/reply.h"
+#include "local/listing.h"
 
 // How times are compared: exactly, where vardek sets the server's time to the local one after
 // each file; where the server can set no time, a server's copy no older than the local file.

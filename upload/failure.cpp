@@ -38,8 +38,8 @@ Failure TransferFailure(const Options& options, const TransferResult& result,
           {"Сервер \"" + options.ServerHost + "\" отказывается работать в пассивном режиме"},
           kExitPassive, Walk::kStops, result.kind);
     case TransferFault::kNoDataConnection:
-      return Failure({"Не удается установить связь с сокетом данных"}, kExitTransfer,
-                     Walk::kStops, result.kind);
+      return Failure({"Не удается установить связь с сокетом данных"}, kExitTransfer, Walk::kStops,
+                     result.kind);
     default:
       return Failure({NotSentMessage(local_path)}, kExitTransfer, Walk::kStops, result.kind);
   }

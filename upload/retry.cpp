@@ -22,7 +22,7 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
   const int wait = RetryWait(retry, run.options.Timeout);
   run.shared.WriteMessages(
       {failure.kind == FailureKind::kLost ? "Связь с сервером \"" + host + "\" прервана"
-                                            : "Сервер \"" + host + "\" временно отказал",
+                                          : "Сервер \"" + host + "\" временно отказал",
        "Повторная попытка " + std::to_string(retry) + " из " + std::to_string(run.options.Retries) +
            " через " + std::to_string(wait) + " с"});
   std::this_thread::sleep_for(std::chrono::seconds(wait));

@@ -4,9 +4,11 @@
 #include "text/encoding.h"
 
 std::string ToServerText(const std::string& text, bool utf8) {
-  return utf8 ? text : ToNarrow(text);
+  if (utf8) return text;
+  return ToNarrow(text);
 }
 
 std::string FromServerText(const std::string& text, bool utf8) {
-  return utf8 ? text : FromNarrow(text);
+  if (utf8) return text;
+  return FromNarrow(text);
 }

@@ -22,9 +22,7 @@ bool IsTodayFile(const ListingEntry& entry) { return IsTodayFile(entry, TodayLoc
 bool IsUsable(const ListingEntry& entry) { return entry.name.compare(0, 1, ".") != 0; }
 
 bool IsNameless(const SelectionRules& rules, const ListingEntry& entry) {
-  bool exact = true;
-  if (!rules.Utf8Names) ToNarrow(entry.name, &exact);
-  return entry.unnamed || !exact;
+  return entry.unnamed || (!rules.Utf8Names && !HasNarrowForm(entry.name));
 }
 
 bool IsEligibleFile(const SelectionRules& rules, const ListingEntry& entry) {

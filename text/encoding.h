@@ -7,9 +7,10 @@
 
 #include <string>
 
-// `exact` says whether the narrow form holds every character: a name that the ANSI code page
-// cannot hold would name another file, or none.
-std::string ToNarrow(const std::string& text, bool* exact = nullptr);
+std::string ToNarrow(const std::string& text);
 std::string FromNarrow(const std::string& text);
+// Whether the narrow form holds every character: a name that the ANSI code page cannot hold
+// would name another file, or none.
+bool HasNarrowForm(const std::string& text);
 
 #endif  // VARDEK_TEXT_ENCODING_H_

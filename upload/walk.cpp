@@ -1,8 +1,6 @@
 // The directory walk.
 #include "upload/walk.h"
 
-#include <utility>
-
 #include "ftp/control.h"
 #include "ftp/file_commands.h"
 #include "ftp/remote_path.h"

@@ -24,7 +24,7 @@ ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk) {
   connecting_ = static_cast<int>(opening.size());
   for (auto& worker : opening) {
     RunState* state = worker.get();
-    threads_.emplace_back([this, state] { Connect(*state); });
+    threads_.emplace_back([this, state] { LogInWorker(*state); });
   }
   std::unique_lock<std::mutex> hold(lock_);
   changed_.wait(hold, [this] { return connecting_ == 0; });
@@ -41,7 +41,7 @@ ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk) {
 ConnectionPool::~ConnectionPool() { Finish(); }
 
 // Quietly: the walk's own connection has said what connecting and logging in means.
-void ConnectionPool::Connect(RunState& worker) {
+void ConnectionPool::LogInWorker(RunState& worker) {
   worker.Announce = false;
   const bool open = !OpenSession(worker).failed();
   worker.Announce = true;
@@ -61,7 +61,7 @@ void ConnectionPool::Work(RunState& worker) {
     changed_.wait(hold, [this] { return connecting_ == 0; });
   }
   FileJob job;
-  while (TakeJob(&job, true)) Run(worker, job);
+  while (TakeJob(&job, true)) RunJob(worker, job);
 }
 
 bool ConnectionPool::TakeJob(FileJob* job, bool wait) {
@@ -75,7 +75,7 @@ bool ConnectionPool::TakeJob(FileJob* job, bool wait) {
 }
 
 void ConnectionPool::Send(FileJob job) {
-  if (workers_.empty()) return Run(walk_, job);
+  if (workers_.empty()) return RunJob(walk_, job);
   const std::size_t most = kWaitingPerConnection * workers_.size();
   for (;;) {
     {
@@ -86,14 +86,14 @@ void ConnectionPool::Send(FileJob job) {
       }
     }
     FileJob waiting;
-    if (TakeJob(&waiting, false)) Run(walk_, waiting);
+    if (TakeJob(&waiting, false)) RunJob(walk_, waiting);
   }
   changed_.notify_all();
 }
 
 void ConnectionPool::Finish() {
   FileJob job;
-  while (TakeJob(&job, false)) Run(walk_, job);
+  while (TakeJob(&job, false)) RunJob(walk_, job);
   {
     std::lock_guard<std::mutex> hold(lock_);
     closing_ = true;
@@ -106,7 +106,7 @@ void ConnectionPool::Finish() {
 
 // A file is started only while the walk goes on: after a failed one, files in flight finish and
 // the rest are left, as on one connection.
-void ConnectionPool::Run(RunState& run, const FileJob& job) {
+void ConnectionPool::RunJob(RunState& run, const FileJob& job) {
   if (run.shared.TransferAborted) return;
   // A directory that the walk entered and that this connection cannot enter is reported, and
   // its files left.

@@ -41,10 +41,10 @@ class ConnectionPool {
   void Finish();
 
  private:
-  void Connect(RunState& worker);
+  void LogInWorker(RunState& worker);
   void Work(RunState& worker);
   bool TakeJob(FileJob* job, bool wait);
-  void Run(RunState& run, const FileJob& job);
+  void RunJob(RunState& run, const FileJob& job);
 
   RunState& walk_;
   std::vector<std::unique_ptr<RunState>> workers_;

@@ -54,7 +54,7 @@ void RemoveTemporary(RunState& run, const std::string& temporary) {
   if (!RemoveFile(run.ftp, temporary).complete) run.LeftTemporary = temporary;
 }
 
-void Count(RunState& run, std::int64_t bytes) {
+void CountSent(RunState& run, std::int64_t bytes) {
   ++run.shared.FilesSent;
   run.shared.BytesSent += bytes;
 }
@@ -90,6 +90,6 @@ Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry
     return Failure({NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops,
                    KindOf(refusal));
   }
-  Count(run, bytes);
+  CountSent(run, bytes);
   return Failure();
 }

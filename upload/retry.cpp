@@ -52,7 +52,7 @@ int RetryWait(int retry, int timeout) {
   return std::min({wait, kLongestWait, timeout});
 }
 
-bool Connect(RunState& run) {
+bool OpenFirstSession(RunState& run) {
   for (int retry = 1;; ++retry) {
     const Failure failure = OpenSession(run);
     if (!failure.failed()) return true;

@@ -12,7 +12,7 @@
 using Step = std::function<Failure()>;
 
 // Opens the run's first connection. False when it failed for good; the failure is reported.
-bool Connect(RunState& run);
+bool OpenFirstSession(RunState& run);
 
 // Runs the step. After a failure of a lost connection or a 4xx reply, with "/r": says so, waits,
 // opens a new connection, enters remote_dir (unless it is empty) and runs the step again, up to

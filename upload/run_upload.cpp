@@ -47,7 +47,7 @@ void LearnServer(RunState& run) {
 }  // namespace
 
 void RunUpload(RunState& run) {
-  if (!Connect(run)) return;
+  if (!OpenFirstSession(run)) return;
   if (run.options.Differs || run.options.Utf8Names) LearnServer(run);
   UseUtf8Names(run.ftp);
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);

@@ -8,11 +8,15 @@
 
 FtpConnection::FtpConnection(const FtpSettings& settings, ServerTraits& server)
     : Settings(settings), Server(server) {
-  for (TSocket* connection : {&DataConnection, &ControlConnection}) {
-    connection->ReadTimeout = settings.Timeout;
-    connection->WriteTimeout = settings.Timeout;
-  }
+  SetTimeout(*this, settings.Timeout);
   ControlConnection.KeepAlive = true;
+}
+
+void SetTimeout(FtpConnection& ftp, int seconds) {
+  for (TSocket* connection : {&ftp.DataConnection, &ftp.ControlConnection}) {
+    connection->ReadTimeout = seconds;
+    connection->WriteTimeout = seconds;
+  }
 }
 
 Reply Exchange(FtpConnection& ftp, const std::string& command) {

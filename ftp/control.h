@@ -51,6 +51,9 @@ struct FtpConnection {
   std::string RemoteDir;    // the current remote directory, as last entered; empty: unknown
 };
 
+// Every wait of both connections, in seconds.
+void SetTimeout(FtpConnection& ftp, int seconds);
+
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(FtpConnection& ftp, const std::string& command);
 // Sends the commands in one go and reads their replies in order: a round trip for them all. A

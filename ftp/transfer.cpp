@@ -1,6 +1,8 @@
 // Passive data connections, and storing a file over one.
 #include "ftp/transfer.h"
 
+#include <chrono>
+
 namespace {
 
 // Measured from 64 KiB to 1 MiB (and sendfile): natively 64 KiB is the fastest, since the unit
@@ -11,6 +13,9 @@ constexpr int kReadUnit = 1 << 20;
 #else
 constexpr int kReadUnit = 64 << 10;
 #endif
+
+// How long a server that refused passive mode may take to close the connection after its reply.
+constexpr std::chrono::milliseconds kCloseWait(200);
 
 enum class Copy { kDone, kSourceFault, kSendFault };
 
@@ -40,6 +45,17 @@ class Watched {
   DataSource& source_;
 };
 
+// vsftpd answers "500 OOPS: vsf_sysutil_bind", then "500 OOPS: priv_sock_get_int", and closes
+// when it cannot listen on a passive port: the connection is lost, not refused. Replies that
+// nothing asked for are read here, so that none passes for the next command's.
+bool ClosesAfterRefusal(TSocket& control) {
+  const TSocket::Clock::time_point deadline = TSocket::Clock::now() + kCloseWait;
+  while (control.WaitForInput(deadline)) {
+    if (!ReadReplyBy(control, deadline).complete) return true;
+  }
+  return false;
+}
+
 TransferResult Failed(TransferFault fault, FailureKind kind, std::int64_t bytes = 0) {
   return {fault, kind, bytes};
 }
@@ -57,7 +73,10 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
        ++again) {
     reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
   }
-  if (!reply.IsPositive()) return Failed(TransferFault::kPassiveRefused, KindOf(reply));
+  if (!reply.IsPositive()) {
+    const bool closed = reply.complete && ClosesAfterRefusal(ftp.ControlConnection);
+    return Failed(TransferFault::kPassiveRefused, closed ? FailureKind::kLost : KindOf(reply));
+  }
   int port = 0;
   const std::string& line = PassiveLine(reply);
   // The address fields are not used: the data connection goes to the host of the control

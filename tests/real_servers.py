@@ -11,7 +11,9 @@ make_certs: explicit FTPS required for the login and every data connection), tls
 highest: '1.2' or '1.3'), ssl_reuse (False: data connections need not resume the control
 connection's TLS session, which vsftpd and proftpd require by default), ipv6 (listen on ::1
 only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
-greeting), max_store (proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
+greeting), passive_ports (vsftpd's: how many, 16 by default; with fewer than the connections
+that want one at once, vsftpd answers "500 OOPS: vsf_sysutil_bind" and closes), max_store
+(proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
 one address: vsftpd max_per_ip, proftpd MaxConnectionsPerHost, pure-ftpd -C, pyftpdlib
 max_cons_per_ip), allow_overwrite (False: proftpd's AllowOverwrite off). For example
 start_real_server('vsftpd', ('/',), LOGIN, PASSWORD, tls=make_certs(DIR).server,
@@ -358,7 +360,7 @@ TLS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
 OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
-               allow_overwrite=('proftpd',))
+               allow_overwrite=('proftpd',), passive_ports=('vsftpd',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -370,7 +372,7 @@ class RealServer:
     may not write. After close(), files maps the remote path of every file, its name decoded from
     the client's encoding, to its bytes, and mtimes to its modification time in whole seconds.
     host is where it listens, address that with the port, as a URL has it."""
-    tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = None
+    tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
     ipv6, chroot, allow_overwrite = False, True, True
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
@@ -399,8 +401,10 @@ class RealServer:
             probe.bind((self.host, 0))
             self.port = probe.getsockname()[1]
         self.address = ('[%s]:%d' if self.ipv6 else '%s:%d') % (self.host, self.port)
-        self.low = random.randrange(20000, 60000, 16)
-        self.high = self.low + 15
+        # Below the kernel's own ephemeral ports (32768 on), where a client's socket could hold
+        # a passive port.
+        self.low = random.randrange(20000, 32768 - 16, 16)
+        self.high = self.low + (self.passive_ports or 16) - 1
         self.kind, self.env = kind, dict(os.environ)
         try:
             self.cmd = KINDS[kind](self, login, password)

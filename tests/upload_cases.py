@@ -1,11 +1,13 @@
 """End-to-end cases of the upload: file selection, the directory walk and the transfer."""
 import os
 import re
+import socket
 import time
 
 from ftp_script import DEFAULTS, feat, stamp
 from harness import LOGIN, PASSWORD
-from login_cases import AUTH, END, LOGIN_CMDS, OPEN, START, STOP, quick
+from login_cases import (AUTH, END, LOGIN_CMDS, LOST, NO_CONNECTION, OPEN, START, STOP, quick,
+                         retry_line)
 
 
 def CWD(path): return 'Переходим в каталог "%s"' % path
@@ -456,6 +458,16 @@ CASES += [
                       'MFMT %s x.txt' % stamp(T + 2)]),
          check=remote_times({'/r/same.txt': T, '/r/new.txt': T + 1, '/r/time.txt': T + 60,
                              '/r/sub/x.txt': T + 2})),
+    # "/r": a listing lost with its connection is asked again on the new one, not taken as none.
+    dict(name='/d /r: a listing lost with the connection is asked again', args=D_ARGS + ['/r'],
+         tree={'same.txt': (b'same', T), 'time.txt': (b'time', T + 60)},
+         dirs=('/', '/r', ('/r/same.txt', b'same', T), ('/r/time.txt', b'TIME', T)),
+         script={'MLSD': ['CLOSE', None]}, env={'VARDEK_TIMEOUT': '2'},
+         out=differs_run(CWD('/r'), LOST, retry_line(1, 3, 2), OPEN, AUTH, SEND('time.txt'),
+                         sent=1, size=4, unchanged=1), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD'], LOGIN_CMDS,
+                     ['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR time.txt',
+                      'MFMT %s time.txt' % stamp(T + 60)])),
     # vsftpd has no MLSD: LIST gives names and sizes, MDTM the time where the size is the same.
     dict(name='/d on a server without MLSD or FEAT', args=D_ARGS,
          script={'FEAT': '500 Unknown command'},
@@ -690,6 +702,93 @@ CASES += [
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,
          check=stopped_early),
+]
+
+
+# "/p" when connections fail: a connection found dead before a file's data started gives the file
+# back and leaves (with "/r": once it cannot be opened again); the walk goes on with another
+# connection; the run ends with 0 when every file arrived, and says how many connections are left.
+P_MANY = {'%s/f%02d.txt' % (d, f): (d * f).encode() for d in 'abc' for f in range(1, 11)}
+P_MANY_FILES = {'/r/' + name: data for name, data in P_MANY.items()}
+GREETS_THREE = {'greeting': ['220 Ready'] * 3 + ['421 Too many connections\nCLOSE']}
+SECOND_TYPE_CLOSES = {'TYPE': ['200 Type set to I', 'CLOSE', '200 Type set to I']}
+P_QUICK = {'VARDEK_TIMEOUT': '2'}
+
+
+def console_text(out):
+    return out.decode('utf-8') if b'\xd0' in out else out.decode('cp866', 'replace')
+
+
+def p_lost(*more, twice=1):
+    """The messages of p_out, a connection lost and those of `more`, in any order, with `twice`
+    files announced twice: on the connection that was lost, and on the one that sent it."""
+    def check(case, result):
+        got = console_text(result['out']).split('\r\n')[:-1]
+        sending = SEND('')[:SEND('').index('{L}')]
+        host = result['server'].address
+        want = sorted(m.replace('{H}', host) for m in
+                      p_out(3, 3, P_MANY) + [connections(2, 3)] + list(more)
+                      if not m.startswith(sending))
+        others = sorted(line for line in got if not line.startswith(sending))
+        sends = sum(line.startswith(sending) for line in got)
+        return ([] if others == want else ['messages: %r' % others]) + (
+            [] if sends == len(P_MANY) + twice else ['%d files announced' % sends])
+    return check
+
+
+def all_dropped(server, root):
+    """At the fifth STOR every connection is dropped at once, and no new one is greeted."""
+    with server.lock:
+        server.stors = getattr(server, 'stors', 0) + 1
+        if server.stors != 5:
+            return
+        server.script['greeting'] = 'CLOSE'
+        victims = list(server.accepted)
+    for session in victims:
+        try:
+            session.conn.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+def one_story(case, result):
+    """No file arrived in part, and every file that was announced and is not on the server is
+    named as not sent (the exit code, 5 whoever noticed first, is the case's)."""
+    text = console_text(result['out'])
+    named = lambda start: {re.split(r'[/\\]', line)[-1].rstrip('"')
+                           for line in text.split('\r\n') if line.startswith(start)}
+    server = result['server']
+    problems = ['%s arrived in part' % p for p, data in server.files.items()
+                if P_MANY_FILES.get(p) != data]
+    arrived = {p.rsplit('/', 1)[1] for p in server.files}
+    silent = named('Отправляем на сервер файл') - arrived - named('Не удалось отправить файл')
+    return problems + (['announced, not sent, not named: %s' % sorted(silent)] if silent else [])
+
+
+CASES += [
+    dict(name='/p:3: a connection found dead before a file gives the file back',
+         args=args('*', '/r', '/s', '/c', '/p:3'), tree=P_MANY, dirs=P_DIRS,
+         script=SECOND_TYPE_CLOSES, out=None, code=0, files=P_MANY_FILES,
+         check=lambda case, result: p_lost()(case, result) + shared_dialogues(3)(case, result)),
+    dict(name='/p:3 /r:1: a dead connection that cannot log in again leaves the pool',
+         args=args('*', '/r', '/s', '/c', '/p:3', '/r:1'), tree=P_MANY, dirs=P_DIRS,
+         script=dict(SECOND_TYPE_CLOSES, **GREETS_THREE), env=P_QUICK,
+         out=None, code=0, files=P_MANY_FILES, check=p_lost(LOST, retry_line(1, 1, 2), OPEN)),
+    dict(name="/p:3 /r:1: the walk's connection cut, new logins refused: another carries on",
+         args=args('*', '/r', '/s', '/c', '/p:3', '/r:1'), tree=P_MANY, dirs=P_DIRS,
+         script=dict({'CWD /r/b': ['CLOSE', None]}, **GREETS_THREE), env=P_QUICK,
+         out=None, code=0, files=P_MANY_FILES,
+         check=p_lost(CWD('/r/b'), LOST, retry_line(1, 1, 2), OPEN, twice=0)),
+    dict(name='/p:3: extra connections that are never greeted are given up',
+         args=args('*', '/r', '/s', '/c', '/p:3'), tree=P_TREE, dirs=P_DIRS,
+         script={'greeting': ['220 Ready', 'SILENT']}, env={'VARDEK_TIMEOUT': '3'},
+         out=p_out(1, 3, P_TREE), unordered=True, code=0, files=P_FILES,
+         check=lambda case, result: [] if result['seconds'] < 6 else [
+             'took %.1f s' % result['seconds']]),
+] + [
+    dict(name='/p:3: every connection dropped at once, one exit code (%d)' % n,
+         args=args('*', '/r', '/s', '/c', '/p:3'), tree=P_MANY, dirs=P_DIRS, on={'STOR': all_dropped},
+         out=None, code=5, check=one_story) for n in range(1, 11)
 ]
 
 

@@ -12,7 +12,7 @@ namespace {
 // every run.
 void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
   if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
-  const Reply reply = SetFileTime(run.ftp, name, remote_time);
+  const Reply reply = SetFileTime(run.ftp(), name, remote_time);
   if (!reply.complete) return;  // the next command tells what became of the connection
   run.shared.TimesKnown = true;
   if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
@@ -29,7 +29,7 @@ void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& files,
       names.push_back(entry.name);
     }
   }
-  AskRemoteTimes(run.ftp, names, remote);
+  AskRemoteTimes(run.ftp(), names, remote);
 }
 
 bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
@@ -44,26 +44,31 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
 
 }  // namespace
 
-std::vector<ListingEntry> FilesToSend(RunState& run, const std::vector<ListingEntry>& files) {
+Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
+                       std::vector<ListingEntry>* changed) {
   RemoteDirectory remote;
   // Without a whole listing the directory's files are sent as without "/d".
-  if (files.empty() || !ListRemoteDirectory(run.ftp, &remote)) return files;
+  *changed = files;
+  if (files.empty()) return Failure();
+  if (!ListRemoteDirectory(run.ftp(), &remote)) {
+    return run.ftp().ControlConnection.IsOpen() ? Failure() : LostFailure(run.options);
+  }
   CompleteRemoteTimes(run, files, &remote);
-  std::vector<ListingEntry> changed;
+  changed->clear();
   for (const ListingEntry& entry : files) {
     if (ServerHolds(run, remote, entry)) {
       ++run.shared.FilesUnchanged;
     } else {
-      changed.push_back(entry);
+      changed->push_back(entry);
     }
   }
-  return changed;
+  return Failure();
 }
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
   if (run.shared.Times == TimeRule::kNotEarlier) return;
   const bool mfmt = run.shared.Server.Features.mfmt;
-  const Reply reply = SetFileTime(run.ftp, name, modified);
+  const Reply reply = SetFileTime(run.ftp(), name, modified);
   // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
   if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
     run.shared.Times = TimeRule::kNotEarlier;

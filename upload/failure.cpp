@@ -40,13 +40,22 @@ Failure TransferFailure(const Options& options, const TransferResult& result,
     case TransferFault::kNoDataConnection:
       return Failure({"Не удается установить связь с сокетом данных"}, kExitTransfer, Walk::kStops,
                      result.kind);
-    default:
-      return Failure({NotSentMessage(local_path)}, kExitTransfer, Walk::kStops, result.kind);
+    default: {
+      Failure failure({NotSentMessage(local_path)}, kExitTransfer, Walk::kStops, result.kind);
+      failure.sent_data =
+          result.fault == TransferFault::kDataLost || result.fault == TransferFault::kNotConfirmed;
+      return failure;
+    }
   }
 }
 
 Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal, Walk walk) {
   return Failure(std::move(messages), kExitDirectory, walk, KindOf(refusal));
+}
+
+Failure LostFailure(const Options& options) {
+  return Failure({"Связь с сервером \"" + options.ServerHost + "\" прервана"}, kExitConnection,
+                 Walk::kStops, FailureKind::kLost);
 }
 
 void Report(RunState& run, const Failure& failure) {
@@ -55,7 +64,14 @@ void Report(RunState& run, const Failure& failure) {
     for (const std::string& message : failure.messages) run.shared.console.WriteMessage(message);
     run.shared.console.WriteMessage("Продолжение работы невозможно");
   }
-  run.shared.ExitStatus = failure.code;
+  if (run.options.Parallel > 1) {
+    std::int32_t seen = run.shared.ExitStatus;
+    while (seen < failure.code &&
+           !run.shared.ExitStatus.compare_exchange_weak(seen, failure.code)) {
+    }
+  } else {
+    run.shared.ExitStatus = failure.code;
+  }
   if (failure.walk == Walk::kStops) run.shared.TransferAborted = true;
 }
 

@@ -31,6 +31,7 @@ struct Failure {
   ExitCode code = kExitOk;  // kExitOk: no failure
   Walk walk = Walk::kGoesOn;
   FailureKind kind = FailureKind::kPermanent;
+  bool sent_data = false;  // a file's bytes had started to go
 
   bool failed() const { return code != kExitOk; }
 };
@@ -43,7 +44,12 @@ Failure TransferFailure(const Options& options, const TransferResult& result,
 // A remote directory cannot be entered (exit code 3): its files must not land in another.
 Failure DirectoryFailure(std::vector<std::string> messages, const Reply& refusal, Walk walk);
 
-// Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus.
+// The connection was lost, and no other is there to go on with (exit code 2).
+Failure LostFailure(const Options& options);
+
+// Writes the messages and "Продолжение работы невозможно", and leaves the code in ExitStatus: the
+// latest failure's, or with "/p", where connections fail in no set order, the highest code
+// reported, so that one story ends with one code (a file not sent outranks the rest).
 void Report(RunState& run, const Failure& failure);
 void Report(RunState& run, std::initializer_list<std::string> messages, ExitCode code,
             Walk walk = Walk::kGoesOn);

@@ -1,7 +1,10 @@
-// The connections of "/p" and the files they share.
+// The connections of "/p" and the files they share. A connection found dead gives its files
+// back for the others to send, and is opened again ("/r") or leaves; the walk's own is replaced
+// by a working one, so that the walk never holds the others up.
 #include "upload/pool.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "upload/differs.h"
@@ -13,87 +16,149 @@ namespace {
 
 // Files waiting for a connection, for each connection: enough that none waits for the walk.
 constexpr std::size_t kWaitingPerConnection = 2;
+// An extra connection not logged in within this is left out: a server that accepts it and never
+// greets it would hold the end of the run.
+constexpr int kJoinSeconds = 5;
 
 }  // namespace
 
-ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk) {
-  std::vector<std::unique_ptr<RunState>> opening;
+ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk), asked_(count) {
+  std::lock_guard<std::mutex> hold(lock_);
+  threads_.reserve(count);
   for (int i = 1; i < count; ++i) {
-    opening.push_back(std::make_unique<RunState>(walk.options, walk.shared));
-  }
-  connecting_ = static_cast<int>(opening.size());
-  for (auto& worker : opening) {
+    auto worker = std::make_unique<RunState>(walk.options, walk.shared);
     RunState* state = worker.get();
-    threads_.emplace_back([this, state] { LogInWorker(*state); });
+    // A process limit may refuse a thread: the run goes on with the connections it has.
+    try {
+      threads_.emplace_back([this, state] { Work(*state); });
+    } catch (const std::system_error&) {
+      break;
+    }
+    workers_.push_back(std::move(worker));
+    ++joining_;
   }
-  std::unique_lock<std::mutex> hold(lock_);
-  changed_.wait(hold, [this] { return connecting_ == 0; });
-  for (auto& worker : opening) {
-    if (worker->ftp.ControlConnection.IsOpen()) workers_.push_back(std::move(worker));
-  }
-  hold.unlock();
-  if (count > 1) {
-    walk.WriteMessage("Соединений с сервером: " + std::to_string(size()) + " из " +
-                      std::to_string(count));
-  }
+  if (count > 1 && joining_ == 0) SayConnections(0);
 }
 
 ConnectionPool::~ConnectionPool() { Finish(); }
 
-// Quietly: the walk's own connection has said what connecting and logging in means.
-void ConnectionPool::LogInWorker(RunState& worker) {
-  worker.Announce = false;
-  const bool open = !OpenSession(worker).failed();
-  worker.Announce = true;
-  if (!open) worker.ftp.ControlConnection.Close();
-  {
+void ConnectionPool::Work(RunState& worker) {
+  const bool in = LogIn(worker);
+  Joined(in);
+  if (!in) return;
+  FileJob job;
+  for (;;) {
+    Failure lost({}, kExitConnection, Walk::kStops, FailureKind::kLost);
+    const Taken taken = TakeJob(&worker, &job, true);
+    if (taken == Taken::kClosing) return;
+    if (taken == Taken::kJob) {
+      if (RunJob(worker, job, &lost) == Ended::kDone) {
+        std::lock_guard<std::mutex> hold(lock_);
+        --busy_;
+        changed_.notify_all();
+        continue;
+      }
+      GiveBack(std::move(job));
+    }
+    // Its connection is dead: its own, or the walk's that it took over.
+    if (!Reopen(worker, &lost)) return Leave();
     std::lock_guard<std::mutex> hold(lock_);
-    --connecting_;
+    --busy_;
+    changed_.notify_all();
+  }
+}
+
+// Quietly: the walk's own connection has said what connecting and logging in means.
+bool ConnectionPool::LogIn(RunState& worker) {
+  worker.Announce = false;
+  SetTimeout(worker.ftp(), std::min(kJoinSeconds, worker.options.Timeout));
+  const bool in = !OpenSession(worker).failed();
+  SetTimeout(worker.ftp(), worker.options.Timeout);
+  worker.Announce = true;
+  if (!in) worker.ftp().ControlConnection.Close();
+  return in;
+}
+
+// Once every login has ended: how many got in, and, where one was lost meanwhile, how many are
+// left, so that the messages are the same whenever the loss came.
+void ConnectionPool::Joined(bool in) {
+  std::lock_guard<std::mutex> hold(lock_);
+  --joining_;
+  if (in) {
+    ++working_;
+    ++joined_;
+  }
+  if (joining_ == 0) {
+    SayConnections(joined_);
+    if (working_ < joined_) SayConnections(working_);
   }
   changed_.notify_all();
-  if (open) Work(worker);
 }
 
-void ConnectionPool::Work(RunState& worker) {
-  {
-    // Only the connections that the pool keeps take files.
-    std::unique_lock<std::mutex> hold(lock_);
-    changed_.wait(hold, [this] { return connecting_ == 0; });
-  }
-  FileJob job;
-  while (TakeJob(&job, true)) RunJob(worker, job);
-}
-
-bool ConnectionPool::TakeJob(FileJob* job, bool wait) {
+// An idle connection takes over the walk's dead one when the walk asks for it, and a job
+// otherwise; none is left to take while jobs may still come back.
+ConnectionPool::Taken ConnectionPool::TakeJob(RunState* worker, FileJob* job, bool wait) {
   std::unique_lock<std::mutex> hold(lock_);
-  if (wait) changed_.wait(hold, [this] { return !jobs_.empty() || closing_; });
-  if (jobs_.empty()) return false;
+  if (wait) {
+    changed_.wait(hold,
+                  [this] { return !jobs_.empty() || swap_wanted_ || (closing_ && busy_ == 0); });
+  }
+  if (worker != nullptr && swap_wanted_) {
+    std::swap(worker->connection, walk_.connection);
+    swap_wanted_ = false;
+    swapped_ = true;
+    ++busy_;
+    changed_.notify_all();
+    return Taken::kSwapped;
+  }
+  if (jobs_.empty()) return Taken::kClosing;
   *job = std::move(jobs_.front());
   jobs_.pop_front();
+  if (worker != nullptr) ++busy_;
   changed_.notify_all();
-  return true;
+  return Taken::kJob;
+}
+
+void ConnectionPool::GiveBack(FileJob job) {
+  std::lock_guard<std::mutex> hold(lock_);
+  jobs_.push_front(std::move(job));
+  changed_.notify_all();
 }
 
 void ConnectionPool::Send(FileJob job) {
-  if (workers_.empty()) return RunJob(walk_, job);
-  const std::size_t most = kWaitingPerConnection * workers_.size();
   for (;;) {
     {
       std::lock_guard<std::mutex> hold(lock_);
-      if (jobs_.size() < most) {
+      const std::size_t others = static_cast<std::size_t>(working_ + joining_);
+      if (others == 0 && !walk_lost_) break;
+      if (jobs_.size() < kWaitingPerConnection * others || walk_lost_) {
         jobs_.push_back(std::move(job));
-        break;
+        changed_.notify_all();
+        return;
       }
     }
     FileJob waiting;
-    if (TakeJob(&waiting, false)) RunJob(walk_, waiting);
+    if (TakeJob(nullptr, &waiting, false) == Taken::kJob) RunOnWalk(std::move(waiting));
   }
-  changed_.notify_all();
+  RunOnWalk(std::move(job));
 }
 
 void ConnectionPool::Finish() {
-  FileJob job;
-  while (TakeJob(&job, false)) RunJob(walk_, job);
+  for (;;) {
+    FileJob job;
+    {
+      std::unique_lock<std::mutex> hold(lock_);
+      // Done once no job can come back, and none is left that a connection could send.
+      const auto settled = [this] {
+        return busy_ == 0 && joining_ == 0 && (jobs_.empty() || (walk_lost_ && working_ == 0));
+      };
+      changed_.wait(hold, [&] { return settled() || (!walk_lost_ && !jobs_.empty()); });
+      if (walk_lost_ || jobs_.empty()) break;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    RunOnWalk(std::move(job));
+  }
   {
     std::lock_guard<std::mutex> hold(lock_);
     closing_ = true;
@@ -101,20 +166,123 @@ void ConnectionPool::Finish() {
   changed_.notify_all();
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
+  NameUnsent();
   workers_.clear();
+}
+
+void ConnectionPool::RunOnWalk(FileJob job) {
+  Failure lost;
+  if (RunJob(walk_, job, &lost) == Ended::kDone) return;
+  GiveBack(std::move(job));
+  Recover(walk_, lost);
+}
+
+bool ConnectionPool::Recover(RunState& walk, Failure failure) {
+  if (SwapWithWorker(walk) || Reopen(walk, &failure)) return true;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    walk_lost_ = true;
+    changed_.notify_all();
+  }
+  // Without "/r" the connection is simply gone; with it, the last try says why.
+  if (walk.options.Retries == 0 || failure.kind == FailureKind::kLost) {
+    failure = LostFailure(walk.options);
+  }
+  failure.walk = Walk::kStops;
+  Report(walk, failure);
+  return false;
+}
+
+bool ConnectionPool::SwapWithWorker(RunState& walk) {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (&walk != &walk_ || (working_ == 0 && joining_ == 0)) return false;
+  swap_wanted_ = true;
+  changed_.notify_all();
+  changed_.wait(hold, [this] { return swapped_ || (working_ == 0 && joining_ == 0); });
+  swap_wanted_ = false;
+  const bool swapped = swapped_;
+  swapped_ = false;
+  return swapped;
+}
+
+// Per file, "/r" bounds how often its connection may be lost under it; past that the file
+// failed, as on one connection.
+bool ConnectionPool::CountTry(RunState& run, FileJob& job, const Failure& failure) {
+  if (run.options.Retries == 0 || !failure.sent_data) return true;
+  if (++job.tries <= run.options.Retries) return true;
+  Report(run, failure);
+  ++job.next;
+  job.tries = 0;
+  return false;
 }
 
 // A file is started only while the walk goes on: after a failed one, files in flight finish and
 // the rest are left, as on one connection.
-void ConnectionPool::RunJob(RunState& run, const FileJob& job) {
-  if (run.shared.TransferAborted) return;
-  // A directory that the walk entered and that this connection cannot enter is reported, and
-  // its files left.
-  const Step enter = [&] { return EnterDirectory(run, job.RemotePath, Walk::kGoesOn); };
-  if (run.ftp.RemoteDir != job.RemotePath && !Attempt(run, std::string(), enter)) return;
-  const std::vector<ListingEntry> files = job.compare ? FilesToSend(run, job.files) : job.files;
-  for (const ListingEntry& entry : files) {
-    if (run.shared.TransferAborted) return;
-    Attempt(run, job.RemotePath, [&] { return PublishFile(run, job.LocalDir, entry); });
+ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failure* lost) {
+  const bool hand_on = run.options.Parallel > 1;
+  if (run.shared.TransferAborted) {
+    // A file said to be on its way is never left without a word.
+    if (job.announced) {
+      Report(run, {NotSentMessage(job.LocalDir.Text() + job.files[job.next].name)}, kExitTransfer,
+             Walk::kStops);
+    }
+    return Ended::kDone;
   }
+  if (run.ftp().RemoteDir != job.RemotePath) {
+    // A directory that the walk entered and that this connection cannot enter is reported, and
+    // its files left.
+    const Step enter = [&] { return EnterDirectory(run, job.RemotePath, Walk::kGoesOn); };
+    const Tried entered = Attempt(run, std::string(), enter, hand_on, lost);
+    if (entered != Tried::kDone) return entered == Tried::kLost ? Ended::kLost : Ended::kDone;
+  }
+  RemoveLeftTemporary(run);
+  if (job.compare) {
+    std::vector<ListingEntry> changed;
+    const Step list = [&] { return CompareListing(run, job.files, &changed); };
+    // Without "/r" on one connection a lost listing sends every file, as it always did.
+    const bool again = hand_on || run.options.Retries > 0;
+    const Tried listed = again ? Attempt(run, job.RemotePath, list, hand_on, lost) : Tried::kDone;
+    if (!again) list();
+    if (listed != Tried::kDone) return listed == Tried::kLost ? Ended::kLost : Ended::kDone;
+    job.files = std::move(changed);
+    job.compare = false;
+  }
+  for (; job.next < job.files.size(); ++job.next) {
+    if (run.shared.TransferAborted) return Ended::kDone;
+    const ListingEntry& entry = job.files[job.next];
+    const Step publish = [&] { return PublishFile(run, job.LocalDir, entry); };
+    if (Attempt(run, job.RemotePath, publish, hand_on, lost) == Tried::kLost) {
+      job.announced = CountTry(run, job, *lost);
+      return Ended::kLost;
+    }
+    job.tries = 0;
+    job.announced = false;
+  }
+  return Ended::kDone;
+}
+
+void ConnectionPool::Leave() {
+  std::lock_guard<std::mutex> hold(lock_);
+  --working_;
+  --busy_;
+  if (joining_ == 0) SayConnections(working_);
+  changed_.notify_all();
+}
+
+// The walk's own connection among them.
+void ConnectionPool::SayConnections(int others) {
+  walk_.WriteMessage("Соединений с сервером: " + std::to_string(others + 1) + " из " +
+                     std::to_string(asked_));
+}
+
+// Files that no connection was left to send are named, never lost in silence.
+void ConnectionPool::NameUnsent() {
+  std::vector<std::string> messages;
+  for (const FileJob& job : jobs_) {
+    for (std::size_t i = job.next; i < job.files.size(); ++i) {
+      messages.push_back(NotSentMessage(job.LocalDir.Text() + job.files[i].name));
+    }
+  }
+  jobs_.clear();
+  if (!messages.empty()) Report(walk_, Failure(messages, kExitTransfer, Walk::kStops));
 }

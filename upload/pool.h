@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "local/listing.h"
+#include "upload/failure.h"
 #include "upload/run_state.h"
 
 // Files of one directory for a connection to send: where they are, and the remote directory
@@ -21,38 +22,63 @@ struct FileJob {
   std::vector<ListingEntry> files;
   std::string RemotePath;
   bool compare = false;
+  std::size_t next = 0;    // the first file not yet judged
+  int tries = 0;           // how often that file lost its connection ("/r")
+  bool announced = false;  // that file was said to be on its way when its connection was lost
 };
 
 class ConnectionPool {
  public:
-  // Opens count - 1 connections beside the walk's own, at once; those that the server refuses
-  // (421, a refused login, a failed connect) are left out, and the run goes on with the rest.
+  // Starts logging in count - 1 connections beside the walk's own; each takes files as soon as
+  // it is in. Those that the server refuses, or that take longer than a short while, are left
+  // out, and the run goes on with the rest.
   ConnectionPool(RunState& walk, int count);
   ~ConnectionPool();
   ConnectionPool(const ConnectionPool&) = delete;
   ConnectionPool& operator=(const ConnectionPool&) = delete;
 
-  // The connections that work, the walk's own among them.
-  int size() const { return static_cast<int>(workers_.size()) + 1; }
   // Hands the files to a free connection. While every one is busy the walk's own connection
   // sends a file itself, so that what waits stays a few files.
   void Send(FileJob job);
-  // Every file handed over is sent and judged; the other connections are closed.
+  // Every file handed over is sent and judged, or named as not sent where no connection is left
+  // to send it; the other connections are closed.
   void Finish();
+  // The walk's connection was found dead: another connection of the pool carries on the walk
+  // (the dead one goes to be opened again, or leaves), or with "/r" it is opened again. False,
+  // reported, when the walk has no connection left.
+  bool Recover(RunState& walk, Failure failure);
 
  private:
-  void LogInWorker(RunState& worker);
+  enum class Ended { kDone, kLost };
+  enum class Taken { kJob, kClosing, kSwapped };
+
   void Work(RunState& worker);
-  bool TakeJob(FileJob* job, bool wait);
-  void RunJob(RunState& run, const FileJob& job);
+  bool LogIn(RunState& worker);
+  void Joined(bool in);
+  Taken TakeJob(RunState* worker, FileJob* job, bool wait);
+  void GiveBack(FileJob job);
+  bool CountTry(RunState& run, FileJob& job, const Failure& failure);
+  Ended RunJob(RunState& run, FileJob& job, Failure* lost);
+  void RunOnWalk(FileJob job);
+  bool SwapWithWorker(RunState& walk);
+  void Leave();
+  void SayConnections(int others);
+  void NameUnsent();
 
   RunState& walk_;
+  const int asked_;
   std::vector<std::unique_ptr<RunState>> workers_;
   std::vector<std::thread> threads_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<FileJob> jobs_;
-  int connecting_ = 0;
+  int joining_ = 0;  // extra connections logging in
+  int working_ = 0;  // extra connections that take files
+  int joined_ = 0;   // extra connections that got in
+  int busy_ = 0;     // of those, the ones with a job or opening their connection again
+  bool walk_lost_ = false;
+  bool swap_wanted_ = false;
+  bool swapped_ = false;
   bool closing_ = false;
 };
 

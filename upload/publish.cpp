@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "ftp/file_commands.h"
+#include "ftp/remote_path.h"
 #include "ftp/transfer.h"
 #include "local/local_file.h"
 #include "upload/differs.h"
@@ -36,14 +37,14 @@ class FileSource final : public DataSource {
 Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
                    const std::string& remote_name, std::int64_t* bytes) {
   const std::string path = LocalDir.Text() + entry.name;
-  UseBinaryType(run.ftp);
+  UseBinaryType(run.ftp());
   run.WriteMessage("Отправляем на сервер файл \"" + path + "\"");
   FileSource source(run.shared.progress);
   // A file that cannot be read must not replace the server's copy with an empty one.
   if (!source.Open(LocalDir, entry.name)) {
     return Failure({NotSentMessage(path)}, kExitTransfer, Walk::kStops);
   }
-  const TransferResult result = StoreFile(run.ftp, remote_name, source);
+  const TransferResult result = StoreFile(run.ftp(), remote_name, source);
   *bytes = result.bytes;
   return TransferFailure(run.options, result, path);
 }
@@ -51,7 +52,9 @@ Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry&
 // A failed transfer leaves nothing behind, as far as the server still answers; a temporary file
 // that a lost connection kept is deleted on the next one.
 void RemoveTemporary(RunState& run, const std::string& temporary) {
-  if (!RemoveFile(run.ftp, temporary).complete) run.LeftTemporary = temporary;
+  if (!RemoveFile(run.ftp(), temporary).complete) {
+    run.LeftTemporary = {run.ftp().RemoteDir, temporary};
+  }
 }
 
 void CountSent(RunState& run, std::int64_t bytes) {
@@ -60,6 +63,16 @@ void CountSent(RunState& run, std::int64_t bytes) {
 }
 
 }  // namespace
+
+void RemoveLeftTemporary(RunState& run) {
+  const auto& left = run.LeftTemporary;
+  if (left.second.empty()) return;
+  // By its name where the connection is in its directory, as ever; by its path elsewhere.
+  RemoveFile(run.ftp(), left.first == run.ftp().RemoteDir
+                            ? left.second
+                            : JoinRemotePath(left.first, left.second));
+  run.LeftTemporary = {};
+}
 
 std::string TemporaryName(const std::string& name, std::uint32_t random) {
   char suffix[16];
@@ -85,7 +98,7 @@ Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry
   // With "/a" the file appears under its name with its final time.
   if (run.options.Differs) SetRemoteTime(run, stored, entry.modified);
   Reply refusal;
-  if (run.options.Atomic && !RenameOnto(run.ftp, stored, entry.name, &refusal)) {
+  if (run.options.Atomic && !RenameOnto(run.ftp(), stored, entry.name, &refusal)) {
     RemoveTemporary(run, stored);
     return Failure({NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops,
                    KindOf(refusal));

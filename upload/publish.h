@@ -13,6 +13,9 @@
 // The failure, if any, when the file did not arrive under its name; it stops the walk.
 Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry);
 
+// "/a": deletes the temporary file that a lost connection kept from being deleted.
+void RemoveLeftTemporary(RunState& run);
+
 // "/a": the name, a random part and ".part": in the same directory, no one's real file, never
 // hidden by a leading dot; the name is cut so that the whole stays within 255 bytes, never inside
 // a UTF-8 character.

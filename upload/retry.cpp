@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ftp/file_commands.h"
+#include "upload/publish.h"
 #include "upload/session.h"
 
 namespace {
@@ -31,16 +32,15 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
 // A new connection where the old one was: logged in as the first, in the same directory, and
 // rid of a temporary file that the lost one could not delete.
 Failure Reconnect(RunState& run, const std::string& remote_dir) {
-  run.ftp.DataConnection.Close();
-  run.ftp.ControlConnection.Close();
+  run.ftp().DataConnection.Close();
+  run.ftp().ControlConnection.Close();
   Failure failure = OpenSession(run);
   // Without a connection there is nothing more to walk.
   failure.walk = Walk::kStops;
   if (failure.failed() || remote_dir.empty()) return failure;
   failure = EnterDirectory(run, remote_dir, Walk::kStops);
   if (failure.failed()) return failure;
-  if (!run.LeftTemporary.empty()) RemoveFile(run.ftp, run.LeftTemporary);
-  run.LeftTemporary.clear();
+  RemoveLeftTemporary(run);
   return failure;
 }
 
@@ -64,16 +64,34 @@ bool OpenFirstSession(RunState& run) {
   }
 }
 
-bool Attempt(RunState& run, const std::string& remote_dir, const Step& step) {
+bool IsLost(RunState& run) { return !run.ftp().ControlConnection.IsOpen(); }
+
+Tried Attempt(RunState& run, const std::string& remote_dir, const Step& step, bool hand_on,
+              Failure* last) {
   Failure failure = step();
   for (int retry = 1; failure.failed(); ++retry) {
+    if (last != nullptr) *last = failure;
+    if (hand_on && IsLost(run) && (!failure.sent_data || run.options.Retries > 0)) {
+      return Tried::kLost;
+    }
     if (!Overcome(run, failure, retry)) {
       Report(run, failure);
-      return false;
+      return Tried::kFailed;
     }
     AnnounceRetry(run, failure, retry);
     failure = Reconnect(run, remote_dir);
     if (!failure.failed()) failure = step();
   }
-  return true;
+  return Tried::kDone;
+}
+
+bool Reopen(RunState& run, Failure* failure) {
+  for (int retry = 1;; ++retry) {
+    if (!Overcome(run, *failure, retry)) return false;
+    AnnounceRetry(run, *failure, retry);
+    run.ftp().DataConnection.Close();
+    run.ftp().ControlConnection.Close();
+    *failure = OpenSession(run);
+    if (!failure->failed()) return true;
+  }
 }

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "console/console.h"
 #include "console/progress.h"
@@ -64,16 +66,21 @@ FtpSettings ConnectionSettings(const Options& options);
 // One control connection of the run, as the run sees it.
 struct RunState {
   RunState(const Options& run_options, RunShared& run_shared)
-      : options(run_options), shared(run_shared), ftp(ConnectionSettings(options), shared.Server) {}
+      : options(run_options),
+        shared(run_shared),
+        connection(std::make_unique<FtpConnection>(ConnectionSettings(options), shared.Server)) {}
+
+  FtpConnection& ftp() { return *connection; }
 
   const Options& options;
   RunShared& shared;
-  FtpConnection ftp;
+  // Its own, or another connection's that carries on the walk when the walk's own is lost.
+  std::unique_ptr<FtpConnection> connection;
   bool Announce = true;  // whether connecting and logging in is said on the console
   // "/a": the random part of temporary names, and a temporary file that a lost connection kept
   // from being deleted.
   std::mt19937 Random{std::random_device{}()};
-  std::string LeftTemporary;
+  std::pair<std::string, std::string> LeftTemporary;  // its directory and its name
 
   void WriteMessage(const std::string& text) { shared.WriteMessages({text}); }
 };

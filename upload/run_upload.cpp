@@ -15,7 +15,7 @@ namespace {
 std::string AbsoluteRemotePath(RunState& run, const std::string& RemotePath) {
   if (RemotePath.compare(0, 1, "/") == 0) return RemotePath;
   std::string home;
-  if (!AskCurrentDirectory(run.ftp, &home)) return RemotePath;
+  if (!AskCurrentDirectory(run.ftp(), &home)) return RemotePath;
   return JoinRemotePath(home, RemotePath);
 }
 
@@ -36,7 +36,7 @@ void WriteSummary(RunState& run) {
 // FEAT once, before other connections open: what the server can do, and from it how times can
 // be compared.
 void LearnServer(RunState& run) {
-  const Reply reply = LearnFeatures(run.ftp);
+  const Reply reply = LearnFeatures(run.ftp());
   const ServerFeatures& features = run.shared.Server.Features;
   // A server that lists neither way of setting a time can set none; one without FEAT may.
   const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
@@ -49,7 +49,7 @@ void LearnServer(RunState& run) {
 void RunUpload(RunState& run) {
   if (!OpenFirstSession(run)) return;
   if (run.options.Differs || run.options.Utf8Names) LearnServer(run);
-  UseUtf8Names(run.ftp);
+  UseUtf8Names(run.ftp());
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");

@@ -6,7 +6,7 @@
 namespace {
 
 LoginResult SecureAndLogIn(RunState& run) {
-  FtpConnection& ftp = run.ftp;
+  FtpConnection& ftp = run.ftp();
   if (run.options.Encrypt) {
     const LoginResult secured = SecureControl(ftp);
     if (secured.failed()) return secured;
@@ -25,13 +25,13 @@ Failure OpenSession(RunState& run) {
   if (run.Announce) {
     run.WriteMessage("Открываем соединение с узлом \"" + run.options.ServerHost + "\"");
   }
-  LoginResult result = Greet(run.ftp, run.options.ServerAddress, run.options.ServerPort);
+  LoginResult result = Greet(run.ftp(), run.options.ServerAddress, run.options.ServerPort);
   if (!result.failed()) result = SecureAndLogIn(run);
   return LoginFailure(run.options, result);
 }
 
 Failure EnterDirectory(RunState& run, const std::string& path, Walk walk) {
-  const Reply reply = ChangeDirectory(run.ftp, path);
+  const Reply reply = ChangeDirectory(run.ftp(), path);
   if (reply.IsPositive()) return Failure();
   return DirectoryFailure({NotFoundMessage(path)}, reply, walk);
 }

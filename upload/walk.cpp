@@ -12,10 +12,10 @@ namespace {
 // "/d" and "/p" save round trips where the walk knows the parent: it entered it, so MKD of the
 // directory alone is enough; and in a parent that "/c" just made, no directory can be there yet.
 bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* refusal) {
-  if (MakeDirectory(run.ftp, dir.RemotePath).IsPositive()) {
+  if (MakeDirectory(run.ftp(), dir.RemotePath).IsPositive()) {
     run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
   }
-  *refusal = ChangeDirectory(run.ftp, dir.RemotePath);
+  *refusal = ChangeDirectory(run.ftp(), dir.RemotePath);
   return refusal->IsPositive();
 }
 
@@ -25,7 +25,7 @@ Failure EnterOrMake(RunState& run, const DirectoryContext& dir, Entered* entered
                             RemotePathPrefixes(dir.RemotePath).size() > 1;
   Reply reply;
   if (!known_parent || dir.parent != Entered::kCreated) {
-    reply = ChangeDirectory(run.ftp, dir.RemotePath);
+    reply = ChangeDirectory(run.ftp(), dir.RemotePath);
     *entered = Entered::kExisting;
     if (reply.IsPositive()) return Failure();
   }
@@ -45,7 +45,7 @@ Failure EnterRemoteDirectory(RunState& run, const DirectoryContext& dir, Entered
   run.WriteMessage("Переходим в каталог \"" + dir.RemotePath + "\"");
   const Failure failure = EnterOrMake(run, dir, entered);
   // Wherever a failed chain leaves the connection, its directory is unknown.
-  if (failure.failed()) run.ftp.RemoteDir.clear();
+  if (failure.failed()) run.ftp().RemoteDir.clear();
   return failure;
 }
 
@@ -71,6 +71,24 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     }
   }
   if (!compared.empty()) walker.files.Send(FileJob{dir.LocalDir, compared, dir.RemotePath, true});
+}
+
+// With "/p" a lost connection is never a directory's failure: the walk goes on with another
+// connection, as many times as there are ("/r": as "/r" says).
+bool Enter(RunState& run, const DirectoryContext& dir, Walker& walker, Entered* entered) {
+  const Step enter = [&] { return EnterRemoteDirectory(run, dir, entered); };
+  const bool hand_on = run.options.Parallel > 1;
+  Failure lost;
+  Tried tried = Attempt(run, std::string(), enter, hand_on, &lost);
+  for (int retry = 1; tried == Tried::kLost; ++retry) {
+    if (run.options.Retries > 0 && retry > run.options.Retries) {
+      Report(run, LostFailure(run.options));
+      return false;
+    }
+    if (!walker.files.Recover(run, lost)) return false;
+    tried = Attempt(run, std::string(), enter, hand_on, &lost);
+  }
+  return tried == Tried::kDone;
 }
 
 SelectionRules RulesOf(const Options& options) {
@@ -134,10 +152,8 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
     if (HasLineBreak(dir.RemotePath)) {
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
-    const bool in =
-        Attempt(run, std::string(), [&] { return EnterRemoteDirectory(run, dir, &entered); });
-    if (!in) return;
-    run.ftp.RemoteDir = dir.RemotePath;
+    if (!Enter(run, dir, walker, &entered)) return;
+    run.ftp().RemoteDir = dir.RemotePath;
   }
   SendFiles(run, dir, entries, entered, walker);
   VisitSubdirectories(run, dir, entered, entries, walker);
@@ -147,10 +163,10 @@ bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) 
   const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
   for (const std::string& prefix : prefixes) {
     // A refused MKD is not reported: the directory may exist already.
-    if (MakeDirectory(run.ftp, prefix).IsPositive()) {
+    if (MakeDirectory(run.ftp(), prefix).IsPositive()) {
       run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");
     }
-    *refusal = ChangeDirectory(run.ftp, prefix);
+    *refusal = ChangeDirectory(run.ftp(), prefix);
     if (!refusal->IsPositive()) return false;
   }
   return !prefixes.empty();

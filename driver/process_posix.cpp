@@ -8,8 +8,26 @@
 #include <unistd.h>
 
 #include "driver/process.h"
+#include "net/interrupt.h"
 
 namespace {
+
+// The exit code of an interrupted run.
+constexpr int kInterruptedExit = 7;
+
+// The first signal stops the run, which leaves the server tidy and says so; a second one ends
+// the process at once.
+void OnStopSignal(int) {
+  if (Interrupted()) _exit(kInterruptedExit);
+  Interrupt();
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
 
 // A launcher may start the program with a standard stream closed. The first socket of the run
 // would take that number, and console text, file names included, would go to the server as if
@@ -33,10 +51,17 @@ void PrepareProcess() {
   FillClosedStandardStreams();
   // A reader of standard output that has gone away must not kill the run.
   signal(SIGPIPE, SIG_IGN);
+  PrepareInterrupt();
+  CatchStopSignals();
 }
 
 std::vector<std::string> ProcessParameters(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-void EndProcess(int exit_status) { exit(exit_status); }
+void EndProcess(int exit_status) {
+  // The run is over: a late signal has nothing left to stop.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_IGN);
+  ReleaseInterrupt();
+  exit(exit_status);
+}

@@ -10,6 +10,7 @@ FtpConnection::FtpConnection(const FtpSettings& settings, ServerTraits& server)
     : Settings(settings), Server(server) {
   SetTimeout(*this, settings.Timeout);
   ControlConnection.KeepAlive = true;
+  DataConnection.EndsAtInterrupt = true;
 }
 
 void SetTimeout(FtpConnection& ftp, int seconds) {

@@ -106,7 +106,13 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source) {
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
   if (copy == Copy::kDone && !data.Finish()) copy = Copy::kSendFault;
-  data.Close();
+  // A file cut short ends with a reset: an orderly end would let the server take what the
+  // kernel still sends for the whole file.
+  if (copy == Copy::kDone) {
+    data.Close();
+  } else {
+    data.Abort();
+  }
   // After a failed copy the file is not sent whatever the server says; and its reply, if it
   // ever comes, is not worth another time-out.
   if (copy == Copy::kSourceFault) {

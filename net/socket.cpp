@@ -2,13 +2,18 @@
 #include "net/socket.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
+
+#include "net/interrupt.h"
 
 namespace {
 
 constexpr int kKeepAliveIdle = 60;  // seconds of silence before the first probe
 constexpr int kKeepAliveInterval = 10;
+// How long a control connection may go on once the run is interrupted.
+constexpr int kTidySeconds = 3;
 
 }  // namespace
 
@@ -17,6 +22,13 @@ TSocket::TSocket() { sockets::Startup(); }
 TSocket::~TSocket() {
   Close();
   sockets::Cleanup();
+}
+
+void TSocket::Abort() {
+  if (Handle == sockets::kNoHandle) return;
+  TlsLayer.reset();  // no close_notify: that would say the data ended as it should
+  sockets::AbortAndClose(Handle);
+  Handle = sockets::kNoHandle;
 }
 
 void TSocket::Close() {
@@ -129,7 +141,7 @@ bool TSocket::ConnectTo(const sockets::Address& address) {
   if (Handle == sockets::kNoHandle) return false;
   PeerAddress = address;
   int started = sockets::StartConnect(Handle, address);
-  if (started == 0 && sockets::Wait(Handle, true, WriteTimeout * 1000) > 0) {
+  if (started == 0 && WaitFor(true, Clock::now() + std::chrono::seconds(WriteTimeout)) > 0) {
     started = sockets::ConnectOutcome(Handle) ? 1 : -1;
   }
   if (started == 1) {
@@ -180,7 +192,7 @@ bool TSocket::WaitReadable() {
   if (Handle == sockets::kNoHandle) return false;
   int ready = 0;
   if (Clock::now() < StepDeadline) {
-    ready = sockets::Wait(Handle, false, MillisecondsUntil(std::min(ReadDeadline(), StepDeadline)));
+    ready = WaitFor(false, std::min(ReadDeadline(), StepDeadline));
   }
   TimedOut = TimedOut || ready == 0;
   return ready > 0;
@@ -193,7 +205,25 @@ bool TSocket::WaitForInput(Clock::time_point deadline) {
     if (!EndsLine(static_cast<std::uint8_t>(Buffer[at]))) return true;
   }
   if (TlsLayer && TlsLayer->HasBuffered()) return true;
-  return sockets::Wait(Handle, false, MillisecondsUntil(deadline)) > 0;
+  return WaitFor(false, deadline) > 0;
+}
+
+// An interrupted run ends a data connection's waits at once (no file is taken further), and cuts
+// a control connection's short, to a common deadline a few seconds after the interruption.
+int TSocket::WaitFor(bool for_writing, Clock::time_point deadline) {
+  static std::atomic<Clock::rep> tidy_until{0};
+  for (;;) {
+    if (Interrupted()) {
+      if (EndsAtInterrupt) return -1;
+      Clock::rep expected = 0;
+      const Clock::time_point tidy = Clock::now() + std::chrono::seconds(kTidySeconds);
+      tidy_until.compare_exchange_strong(expected, tidy.time_since_epoch().count());
+      deadline = std::min(deadline, Clock::time_point(Clock::duration(tidy_until.load())));
+    }
+    const int ready =
+        sockets::Wait(Handle, for_writing, MillisecondsUntil(deadline), !Interrupted());
+    if (ready != sockets::kInterrupted) return ready;
+  }
 }
 
 bool TSocket::WaitWritable() {
@@ -201,7 +231,7 @@ bool TSocket::WaitWritable() {
   int ready = 0;
   if (Clock::now() < StepDeadline) {
     const Clock::time_point limit = Clock::now() + std::chrono::seconds(WriteTimeout);
-    ready = sockets::Wait(Handle, true, MillisecondsUntil(std::min(limit, StepDeadline)));
+    ready = WaitFor(true, std::min(limit, StepDeadline));
   }
   TimedOut = TimedOut || ready == 0;
   return ready > 0;

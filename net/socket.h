@@ -33,6 +33,9 @@ class TSocket {
   // Closes the connection; one with TLS sends close_notify first, so that the peer can tell the
   // end of the data from a cut.
   void Close();
+  // Ends the connection with a reset and no close_notify: the peer cannot take what it received
+  // for the whole of the data.
+  void Abort();
   bool IsIPv6() const { return PeerAddress.family == 6; }
   bool IsOpen() const { return Handle != sockets::kNoHandle; }
 
@@ -80,11 +83,15 @@ class TSocket {
   // TCP keepalive from the connect on: a control connection waits idle while a large file
   // travels, and routers forget idle connections after a few minutes.
   bool KeepAlive = false;
+  // An interrupted run ends its waits at once (a data connection); else it has a few seconds
+  // more to leave the server tidy (a control connection).
+  bool EndsAtInterrupt = false;
 
  private:
   static constexpr int kNothingReceived = 2147483647;
 
   static int MillisecondsUntil(Clock::time_point deadline);
+  int WaitFor(bool for_writing, Clock::time_point deadline);
   bool ConnectTo(const sockets::Address& address);
   static bool EndsLine(std::uint8_t byte);
   std::string ReadLineUntilDeadline();

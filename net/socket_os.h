@@ -38,8 +38,10 @@ Handle OpenStream(int family);
 int StartConnect(Handle handle, const Address& peer);
 bool ConnectOutcome(Handle handle);
 // Waits at most `milliseconds` for the socket to become writable (or readable). Result > 0:
-// ready (or failed, which the next call tells), 0: time-out, < 0: error.
-int Wait(Handle handle, bool for_writing, int milliseconds);
+// ready (or failed, which the next call tells), 0: time-out, kInterrupted: the run was
+// interrupted (when `interruptible`), other < 0: error.
+constexpr int kInterrupted = -3;
+int Wait(Handle handle, bool for_writing, int milliseconds, bool interruptible = true);
 
 constexpr int kWouldBlock = -2;
 // One send: the bytes the kernel took, kWouldBlock when it had no room, -1 on an error.
@@ -56,6 +58,8 @@ void EnableKeepAlive(Handle handle, int idle, int interval);
 void ShutdownSending(Handle handle);
 // Shuts the socket down in both directions and closes it; results are not examined.
 void ShutdownAndClose(Handle handle);
+// Closes the socket with a reset, so that the peer cannot take what it received for the whole.
+void AbortAndClose(Handle handle);
 
 }  // namespace sockets
 

@@ -10,10 +10,54 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
+#include "net/interrupt.h"
 #include "net/socket_os.h"
+
+namespace {
+
+// Written to once interrupted and never read: every poll that watches it ends at once.
+int wake[2] = {-1, -1};
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler sets it");
+
+}  // namespace
+
+void PrepareInterrupt() {
+  if (wake[0] < 0 && pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) wake[0] = wake[1] = -1;
+}
+
+void ReleaseInterrupt() {
+  for (int& fd : wake) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+void Interrupt() {
+  interrupted = true;
+  if (wake[1] >= 0) {
+    const ssize_t ignored = write(wake[1], "!", 1);
+    (void)ignored;
+  }
+}
+
+bool Interrupted() { return interrupted; }
+
+bool SleepUnlessInterrupted(int seconds) {
+  pollfd p{wake[0], POLLIN, 0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!interrupted) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    poll(&p, wake[0] < 0 ? 0 : 1, static_cast<int>(left.count()));
+  }
+  return false;
+}
 
 namespace sockets {
 
@@ -42,14 +86,18 @@ bool ConnectOutcome(Handle handle) {
          error == 0;
 }
 
-int Wait(Handle handle, bool for_writing, int milliseconds) {
+int Wait(Handle handle, bool for_writing, int milliseconds, bool interruptible) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  pollfd p{static_cast<int>(handle), static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+  pollfd p[2] = {{static_cast<int>(handle), static_cast<short>(for_writing ? POLLOUT : POLLIN), 0},
+                 {wake[0], POLLIN, 0}};
+  const nfds_t count = interruptible && wake[0] >= 0 ? 2 : 1;
   for (;;) {
+    if (interruptible && interrupted) return kInterrupted;
     // Rounded up, like the caller's own wait: a retry must not end before the deadline.
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    int result = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    int result = poll(p, count, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (result > 0 && p[0].revents == 0) continue;  // the wake-up: seen above
     if (result >= 0 || errno != EINTR) return result;
   }
 }
@@ -87,6 +135,12 @@ void ShutdownSending(Handle handle) { shutdown(static_cast<int>(handle), SHUT_WR
 
 void ShutdownAndClose(Handle handle) {
   shutdown(static_cast<int>(handle), SHUT_RDWR);
+  close(static_cast<int>(handle));
+}
+
+void AbortAndClose(Handle handle) {
+  const linger reset{1, 0};
+  setsockopt(static_cast<int>(handle), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   close(static_cast<int>(handle));
 }
 

@@ -8,9 +8,73 @@
 #include <mstcpip.h>
 // clang-format on
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
+#include "net/interrupt.h"
 #include "net/socket_os.h"
+
+namespace {
+
+// A datagram socket on loopback that is sent one datagram once interrupted and never read:
+// every select that watches it ends at once. select takes sockets only, no event.
+SOCKET wake = INVALID_SOCKET;
+sockaddr_in wake_address{};
+std::atomic<bool> interrupted{false};
+
+}  // namespace
+
+void PrepareInterrupt() {
+  if (wake != INVALID_SOCKET) return;
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  wake = socket(AF_INET, SOCK_DGRAM, 0);
+  wake_address.sin_family = AF_INET;
+  wake_address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int size = sizeof wake_address;
+  if (wake == INVALID_SOCKET ||
+      bind(wake, reinterpret_cast<sockaddr*>(&wake_address), sizeof wake_address) != 0 ||
+      getsockname(wake, reinterpret_cast<sockaddr*>(&wake_address), &size) != 0) {
+    if (wake != INVALID_SOCKET) closesocket(wake);
+    wake = INVALID_SOCKET;
+  }
+}
+
+void ReleaseInterrupt() {
+  if (wake != INVALID_SOCKET) closesocket(wake);
+  wake = INVALID_SOCKET;
+}
+
+void Interrupt() {
+  interrupted = true;
+  if (wake != INVALID_SOCKET) {
+    sendto(wake, "!", 1, 0, reinterpret_cast<const sockaddr*>(&wake_address), sizeof wake_address);
+  }
+}
+
+bool Interrupted() { return interrupted; }
+
+bool SleepUnlessInterrupted(int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!interrupted) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    // A short sleep at a time where there is no socket to wait on.
+    if (wake == INVALID_SOCKET) {
+      Sleep(static_cast<DWORD>(std::min<long long>(left.count(), 100)));
+      continue;
+    }
+    fd_set ready;
+    FD_ZERO(&ready);
+    FD_SET(wake, &ready);
+    timeval limit{static_cast<long>(left.count() / 1000),
+                  static_cast<long>(left.count() % 1000 * 1000)};
+    select(0, &ready, nullptr, nullptr, &limit);
+  }
+  return false;
+}
 
 namespace sockets {
 
@@ -51,16 +115,29 @@ bool ConnectOutcome(Handle handle) {
          error == 0;
 }
 
-int Wait(Handle handle, bool for_writing, int milliseconds) {
-  fd_set ready;
+int Wait(Handle handle, bool for_writing, int milliseconds, bool interruptible) {
+  const SOCKET socket = static_cast<SOCKET>(handle);
+  const bool watch = interruptible && wake != INVALID_SOCKET;
+  if (interruptible && interrupted) return kInterrupted;
+  fd_set readable;
+  fd_set writable;
   fd_set failed;  // a connect that fails shows here, never as writable
-  FD_ZERO(&ready);
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
   FD_ZERO(&failed);
-  FD_SET(static_cast<SOCKET>(handle), &ready);
-  FD_SET(static_cast<SOCKET>(handle), &failed);
+  FD_SET(socket, for_writing ? &writable : &readable);
+  if (for_writing) FD_SET(socket, &failed);
+  if (watch) FD_SET(wake, &readable);
   timeval limit{milliseconds / 1000, milliseconds % 1000 * 1000};
-  return select(0, for_writing ? nullptr : &ready, for_writing ? &ready : nullptr,
-                for_writing ? &failed : nullptr, &limit);
+  // Winsock refuses an empty set: a set goes in only with a socket in it.
+  int result = select(0, !for_writing || watch ? &readable : nullptr,
+                      for_writing ? &writable : nullptr, for_writing ? &failed : nullptr, &limit);
+  if (result > 0 && watch && FD_ISSET(wake, &readable)) {
+    const bool own =
+        FD_ISSET(socket, &readable) || FD_ISSET(socket, &writable) || FD_ISSET(socket, &failed);
+    if (!own) return kInterrupted;
+  }
+  return result;
 }
 
 int SendOnce(Handle handle, const char* data, int length) {
@@ -87,6 +164,13 @@ void ShutdownSending(Handle handle) { shutdown(static_cast<SOCKET>(handle), SD_S
 
 void ShutdownAndClose(Handle handle) {
   shutdown(static_cast<SOCKET>(handle), SD_BOTH);
+  closesocket(static_cast<SOCKET>(handle));
+}
+
+void AbortAndClose(Handle handle) {
+  const linger reset{1, 0};
+  setsockopt(static_cast<SOCKET>(handle), SOL_SOCKET, SO_LINGER,
+             reinterpret_cast<const char*>(&reset), sizeof reset);
   closesocket(static_cast<SOCKET>(handle));
 }
 

@@ -21,7 +21,9 @@ program runs in, relative to the local tree: '' for the tree itself, so that a b
 of its own), only ('native' or 'wine'), refused (nothing listens), unanswered (the server's address
 is a listener that never answers), host (the scripted server's: ::1 for IPv6), hosts (the case runs
 with --hosts, where a hosts file of the test's own names vardek-dual), user (a login to run the
-program as), closed (standard streams, by number, that the program starts without), check(case,
+program as), no_threads (the program starts with a stack limit of 1 TiB, which no thread's
+stack can get, so that no thread of its own starts), interrupt (a function of the server: once
+it says so, the program is sent SIGINT), closed (standard streams, by number, that the program starts without), check(case,
 result) for anything else, whole (the files that fault_cases' check wants whole), unordered (the
 messages may come in any order, as files sent over several connections at once start: the same
 lines, first and last as given), names (the encoding the server's names are read in: 'utf-8' for
@@ -41,8 +43,10 @@ import importlib
 import os
 import pty
 import pwd
+import resource
 import re
 import select
+import signal
 import shutil
 import socket
 import ssl
@@ -63,11 +67,34 @@ MAX_RSS_KB = 4 * 1024
 # OpenSSL, loaded for "/e" only, takes its own.
 MAX_TLS_RSS_KB = 16 * 1024
 # The keys a step of then may hold, and those of a case.
-STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user', 'closed',
+STEP_KEYS = {'args', 'raw', 'tree', 'out', 'code', 'env', 'cwd', 'live', 'user', 'no_threads', 'interrupt', 'closed',
              'unordered'}
 CASE_KEYS = STEP_KEYS | {
     'name', 'script', 'dirs', 'real', 'options', 'on', 'cmds', 'sessions', 'files', 'then',
     'during', 'port', 'only', 'refused', 'unanswered', 'host', 'hosts', 'check', 'whole', 'names'}
+
+
+def send_interrupt(proc, when, measured):
+    """SIGINT to the program once `when` says so, as Ctrl+C or a scheduler stopping a task would:
+    to the program itself, not to the measuring process that runs it."""
+    while proc.poll() is None and not when():
+        time.sleep(0.02)
+    pid = proc.pid
+    if measured:
+        with open('/proc/%d/task/%d/children' % (pid, pid)) as f:
+            pid = int(f.read().split()[0])
+    try:
+        os.kill(pid, signal.SIGINT)
+    except (OSError, ValueError):
+        pass
+
+
+def prepare(closed, no_threads):
+    """In the child before the program starts: standard streams closed, and the stack limit."""
+    for fd in closed:
+        os.close(fd)
+    if no_threads:
+        resource.setrlimit(resource.RLIMIT_STACK, (1 << 40, 1 << 40))
 
 
 class Program:
@@ -135,11 +162,13 @@ class Program:
     def command(self, args):
         return (['wine', self.exe] if self.wine else [self.exe]) + args
 
-    def run(self, args, env=None, raw=None, timeout=60, user=None, closed=(), cwd=None):
+    def run(self, args, env=None, raw=None, timeout=60, user=None, closed=(), cwd=None,
+            no_threads=False, interrupt=None):
         """Returns (stdout bytes, exit code, seconds, peak KiB, descriptors open at exit); stdout
         goes to a file, as wine needs. The last two are None when not measured. user: a login
         to run as, since root reads every directory; closed: standard streams to start it
-        without; cwd: the directory to run in (None: the harness's)."""
+        without; cwd: the directory to run in (None: the harness's); interrupt: a function that
+        says when the program is sent SIGINT."""
         cmd = self.command(args)
         if raw is not None:
             cmd = ['wine', self.launcher]
@@ -153,13 +182,17 @@ class Program:
                 os.chmod(measured.name, 0o666)
                 who = dict(user=user, group=pwd.getpwnam(user).pw_gid, extra_groups=[])
             started = time.monotonic()
+            proc = subprocess.Popen(cmd, stdout=out, stderr=subprocess.DEVNULL,
+                                    stdin=subprocess.DEVNULL, env=self.env(env), cwd=cwd,
+                                    preexec_fn=lambda: prepare(closed, no_threads), **who)
+            if interrupt:
+                threading.Thread(target=send_interrupt, args=(proc, interrupt, self.measured_run),
+                                 daemon=True).start()
             try:
-                code = subprocess.run(cmd, stdout=out, stderr=subprocess.DEVNULL,
-                                      stdin=subprocess.DEVNULL, env=self.env(env),
-                                      timeout=timeout, cwd=cwd,
-                                      preexec_fn=lambda: [os.close(fd) for fd in closed],
-                                      **who).returncode
+                code = proc.wait(timeout)
             except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
                 code = 'no exit within %d s' % timeout
             seconds = time.monotonic() - started
             out.seek(0)
@@ -284,7 +317,7 @@ def screen(raw):
     return ''.join(l + '\r\n' for l in lines).encode()
 
 
-def run_program(program, step, host, local, root):
+def run_program(program, step, host, local, root, server=None):
     """One run of the program for a case or one of its later steps."""
     args = [fill(a, program, host, local) for a in step.get('args', [])]
     step = dict(step, env=fill_env(step.get('env'), program))
@@ -300,6 +333,9 @@ def run_program(program, step, host, local, root):
     out, code, seconds, rss, fds = program.run(args, step.get('env'),
                                                raw and fill(raw, program, host, local),
                                                user=step.get('user'), closed=step.get('closed', ()),
+                                               no_threads=step.get('no_threads', False),
+                                               interrupt=step.get('interrupt') and (
+                                                   lambda: step['interrupt'](server)),
                                                cwd=cwd)
     return dict(out=out, code=code, seconds=seconds, rss=rss, fds=fds)
 
@@ -355,7 +391,7 @@ def run_case(program, case):
                                                         args=(server, root))
         if during:
             during.start()
-        result = run_program(program, case, host, local, root)
+        result = run_program(program, case, host, local, root, server)
         result['server'] = server
         if during:
             during.join()
@@ -364,7 +400,7 @@ def run_case(program, case):
             make_tree(root, step.get('tree'))
             step = dict({'cwd': case['cwd']} if 'cwd' in case else {}, **step)
             problems += ['run %d: %s' % (n, p) for p in check_run(
-                program, step, run_program(program, step, host, local, root), host, local)]
+                program, step, run_program(program, step, host, local, root, server), host, local)]
     finally:
         server.close()
         for s in unanswered or ():

@@ -765,6 +765,21 @@ def one_story(case, result):
     return problems + (['announced, not sent, not named: %s' % sorted(silent)] if silent else [])
 
 
+INTERRUPTED_TREE = {'f%d.bin' % n: bytes([n]) * (1 << 20) for n in range(8)}
+
+
+def left_tidy(case, result):
+    """No temporary file left, every file on the server whole, the last message whole and the
+    interruption's, soon after the signal."""
+    server = result['server']
+    problems = ['left: %s' % p for p in server.files if p.endswith('.part')]
+    problems += ['%s in part' % p for p, data in server.files.items()
+                 if not p.endswith('.part') and INTERRUPTED_TREE.get(p[3:]) != data]
+    if not console_text(result['out']).endswith('Пересылка файлов прервана\r\n'):
+        problems.append('ends %r' % result['out'][-80:])
+    return problems + ([] if result['seconds'] < 12 else ['took %.1f s' % result['seconds']])
+
+
 CASES += [
     dict(name='/p:3: a connection found dead before a file gives the file back',
          args=args('*', '/r', '/s', '/c', '/p:3'), tree=P_MANY, dirs=P_DIRS,
@@ -785,6 +800,16 @@ CASES += [
          out=p_out(1, 3, P_TREE), unordered=True, code=0, files=P_FILES,
          check=lambda case, result: [] if result['seconds'] < 6 else [
              'took %.1f s' % result['seconds']]),
+    # A process limit, or no memory for a thread's stack: the run goes on with what it has.
+    dict(name='/p:3 where no thread can start', args=args('*', '/r', '/s', '/c', '/p:3'),
+         tree=P_TREE, dirs=P_DIRS, no_threads=True, only='native', out=p_out(1, 3, P_TREE),
+         unordered=True, code=0, files=P_FILES),
+    # Ctrl+C or a scheduler stopping the task: the files in flight end with a reset, their
+    # temporary files are deleted, and the run says it was interrupted, with exit code 7.
+    dict(name='/p:4 /a interrupted in the middle', args=args('*', '/r', '/p:4', '/a'),
+         tree=INTERRUPTED_TREE, dirs=P_DIRS, script={'DATA': 'CRAWL'},
+         interrupt=lambda server: sum(c.startswith('STOR') for c in server.commands) >= 4,
+         out=None, code=7, check=left_tidy),
 ] + [
     dict(name='/p:3: every connection dropped at once, one exit code (%d)' % n,
          args=args('*', '/r', '/s', '/c', '/p:3'), tree=P_MANY, dirs=P_DIRS, on={'STOR': all_dropped},

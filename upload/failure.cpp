@@ -59,6 +59,8 @@ Failure LostFailure(const Options& options) {
 }
 
 void Report(RunState& run, const Failure& failure) {
+  // What an interruption makes fail is no failure of the run.
+  if (Interrupted()) return;
   {
     std::lock_guard<std::mutex> hold(run.shared.console_lock);
     for (const std::string& message : failure.messages) run.shared.console.WriteMessage(message);

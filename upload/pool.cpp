@@ -220,7 +220,7 @@ bool ConnectionPool::CountTry(RunState& run, FileJob& job, const Failure& failur
 // the rest are left, as on one connection.
 ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failure* lost) {
   const bool hand_on = run.options.Parallel > 1;
-  if (run.shared.TransferAborted) {
+  if (run.shared.Stopped()) {
     // A file said to be on its way is never left without a word.
     if (job.announced) {
       Report(run, {NotSentMessage(job.LocalDir.Text() + job.files[job.next].name)}, kExitTransfer,
@@ -248,7 +248,7 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     job.compare = false;
   }
   for (; job.next < job.files.size(); ++job.next) {
-    if (run.shared.TransferAborted) return Ended::kDone;
+    if (run.shared.Stopped()) return Ended::kDone;
     const ListingEntry& entry = job.files[job.next];
     const Step publish = [&] { return PublishFile(run, job.LocalDir, entry); };
     if (Attempt(run, job.RemotePath, publish, hand_on, lost) == Tried::kLost) {

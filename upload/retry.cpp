@@ -1,9 +1,6 @@
 // Trying again after a dropped connection or a server that cannot for now.
 #include "upload/retry.h"
 
-#include <chrono>
-#include <thread>
-
 #include "ftp/file_commands.h"
 #include "upload/publish.h"
 #include "upload/session.h"
@@ -14,7 +11,7 @@ constexpr int kFirstWait = 5;
 constexpr int kLongestWait = 300;
 
 bool Overcome(const RunState& run, const Failure& failure, int retry) {
-  return failure.kind != FailureKind::kPermanent && retry <= run.options.Retries;
+  return failure.kind != FailureKind::kPermanent && retry <= run.options.Retries && !Interrupted();
 }
 
 // What happened and what follows, never a reply's text.
@@ -26,7 +23,7 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
                                           : "Сервер \"" + host + "\" временно отказал",
        "Повторная попытка " + std::to_string(retry) + " из " + std::to_string(run.options.Retries) +
            " через " + std::to_string(wait) + " с"});
-  std::this_thread::sleep_for(std::chrono::seconds(wait));
+  SleepUnlessInterrupted(wait);
 }
 
 // A new connection where the old one was: logged in as the first, in the same directory, and

@@ -16,6 +16,7 @@
 #include "console/console.h"
 #include "console/progress.h"
 #include "ftp/control.h"
+#include "net/interrupt.h"
 #include "upload/comparison.h"
 #include "upload/options.h"
 
@@ -23,10 +24,11 @@
 enum ExitCode : std::int32_t {
   kExitOk = 0,
   kExitUsage = 1,
-  kExitConnection = 2,  // no control connection, or the login was refused
-  kExitDirectory = 3,   // a remote directory can be neither entered nor created
-  kExitPassive = 4,     // the server refused passive mode
-  kExitTransfer = 5,    // no data connection, or a file was not sent
+  kExitConnection = 2,   // no control connection, or the login was refused
+  kExitDirectory = 3,    // a remote directory can be neither entered nor created
+  kExitPassive = 4,      // the server refused passive mode
+  kExitTransfer = 5,     // no data connection, or a file was not sent
+  kExitInterrupted = 7,  // a signal or the console's Ctrl+C stopped the run
 };
 
 // What every connection of a run shares. "/p" works with several connections at once: what
@@ -36,6 +38,9 @@ struct RunShared {
       : console(run_console),
         progress(show_progress, [this](const std::string& status) { ShowStatus(status); }) {}
 
+  // No file or directory is to be started: a failure stopped the walk, or the run was
+  // interrupted.
+  bool Stopped() const { return TransferAborted || Interrupted(); }
   // Writes the messages one after another, no other connection's between them.
   void WriteMessages(std::initializer_list<std::string> messages);
   // The progress line on a terminal; empty: erased.

@@ -44,10 +44,7 @@ void LearnServer(RunState& run) {
   run.shared.TimesKnown = features.mfmt || !settable;
 }
 
-}  // namespace
-
-void RunUpload(RunState& run) {
-  if (!OpenFirstSession(run)) return;
+void PublishTree(RunState& run) {
   if (run.options.Differs || run.options.Utf8Names) LearnServer(run);
   UseUtf8Names(run.ftp());
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
@@ -55,5 +52,17 @@ void RunUpload(RunState& run) {
   run.WriteMessage("Начинаем пересылку файлов");
   UploadTree(run, run.options.LocalMask, remote, files);
   if (run.options.Differs) WriteSummary(run);
-  run.WriteMessage("Пересылка файлов закончена");
+  if (!Interrupted()) run.WriteMessage("Пересылка файлов закончена");
+}
+
+}  // namespace
+
+// An interruption ends the run wherever it was, with its own message and exit code, once the
+// connections have stopped and the server is left tidy.
+void RunUpload(RunState& run) {
+  if (OpenFirstSession(run)) PublishTree(run);
+  if (Interrupted()) {
+    run.WriteMessage("Пересылка файлов прервана");
+    run.shared.ExitStatus = kExitInterrupted;
+  }
 }

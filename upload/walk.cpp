@@ -57,7 +57,7 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
   const bool compare = run.options.Differs && entered == Entered::kExisting;
   std::vector<ListingEntry> compared;
   for (const ListingEntry& entry : entries) {
-    if (run.shared.TransferAborted) return;
+    if (run.shared.Stopped()) return;
     if (entry.is_directory) continue;
     if (IsUnusable(walker.rules, entry)) {
       Report(run, {NotSentMessage(dir.LocalDir.Text() + entry.name)}, kExitTransfer);
@@ -105,7 +105,7 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered ent
                          const std::vector<ListingEntry>& entries, Walker& walker) {
   if (!run.options.Recurse) return;
   for (const ListingEntry& entry : entries) {
-    if (run.shared.TransferAborted) return;
+    if (run.shared.Stopped()) return;
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
                                   JoinRemotePath(dir.RemotePath, entry.name), entered};

@@ -87,6 +87,12 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
                 parsed ? FailureKind::kLost : FailureKind::kPermanent);
 }
 
+// The server still owes the completion reply of a transfer that ended early.
+TransferResult Owed(TransferResult result) {
+  result.reply_owed = true;
+  return result;
+}
+
 // The bytes, after STOR was taken: TLS where the settings ask for it, the copy, the end of the
 // data, and the completion reply.
 TransferResult SendData(FtpConnection& ftp, DataSource& source) {
@@ -95,7 +101,7 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source) {
   // come before as the end of the connection.
   if (ftp.Settings.Encrypt && !data.ProtectLike(ftp.ControlConnection)) {
     data.Close();
-    return Failed(TransferFault::kDataLost, FailureKind::kLost);
+    return Owed(Failed(TransferFault::kDataLost, FailureKind::kLost));
   }
   // Not zeroed: a small file leaves the pages it does not need untouched.
   if (!ftp.CopyBuffer) ftp.CopyBuffer.reset(new char[kReadUnit]);
@@ -113,12 +119,13 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source) {
   } else {
     data.Abort();
   }
-  // After a failed copy the file is not sent whatever the server says; and its reply, if it
-  // ever comes, is not worth another time-out.
+  // After a failed copy the file is not sent whatever the server says; its reply is left owed.
   if (copy == Copy::kSourceFault) {
-    return Failed(TransferFault::kSourceFault, FailureKind::kPermanent, bytes);
+    return Owed(Failed(TransferFault::kSourceFault, FailureKind::kPermanent, bytes));
   }
-  if (copy == Copy::kSendFault) return Failed(TransferFault::kDataLost, FailureKind::kLost, bytes);
+  if (copy == Copy::kSendFault) {
+    return Owed(Failed(TransferFault::kDataLost, FailureKind::kLost, bytes));
+  }
   const Reply done = ReadReply(ftp.ControlConnection);
   if (done.IsPositive()) return {TransferFault::kNone, FailureKind::kPermanent, bytes};
   return Failed(TransferFault::kNotConfirmed, KindOf(done), bytes);
@@ -145,6 +152,11 @@ TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, Dat
     return Failed(TransferFault::kStoreRefused, KindOf(reply));
   }
   return SendData(ftp, source);
+}
+
+void SkipOwedReply(FtpConnection& ftp, int seconds) {
+  if (!ftp.ControlConnection.IsOpen()) return;
+  ReadReplyBy(ftp.ControlConnection, TSocket::Clock::now() + std::chrono::seconds(seconds));
 }
 
 bool ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,

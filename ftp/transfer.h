@@ -44,6 +44,8 @@ struct TransferResult {
   TransferFault fault = TransferFault::kNone;
   FailureKind kind = FailureKind::kPermanent;
   std::int64_t bytes = 0;  // bytes the server took
+  // The transfer ended before the server's completion reply, which is still to come.
+  bool reply_owed = false;
 
   bool failed() const { return fault != TransferFault::kNone; }
 };
@@ -54,6 +56,10 @@ void UseBinaryType(FtpConnection& ftp);
 // Stores the source's bytes under the name in the current remote directory: a data connection,
 // STOR, the bytes, and the server's confirmation.
 TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source);
+
+// Reads the completion reply that a transfer which ended early left owed, waiting at most
+// `seconds`, so that it cannot pass for the reply to the next command (a DELE that tidies up).
+void SkipOwedReply(FtpConnection& ftp, int seconds);
 
 // The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
 // false unless they came whole within `limit` and the server confirmed them.

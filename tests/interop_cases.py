@@ -461,6 +461,34 @@ CASES += [dict(parallel('vsftpd', passive_ports=2),
                name='vsftpd with two passive ports: /p:4 sends 300 files', out=None,
                check=no_failure_said)]
 
+
+# Stopped in the middle: vsftpd answers the aborted transfer with 426, which must not pass for
+# the reply to the DELE of its temporary file, nor the run end before the DELE was answered.
+STOPPED_TREE = {'f%d.bin' % n: data(4 << 20) for n in range(8)}
+
+
+def after(seconds):
+    started = []
+
+    def when(server):
+        started[:] = started or [time.monotonic()]
+        return time.monotonic() - started[0] >= seconds
+    return when
+
+
+def stopped_tidy(case, result):
+    server = result['server']
+    problems = ['left: %s' % p for p in server.files if p.endswith('.part')]
+    problems += ['%s in part' % p for p, got in server.files.items()
+                 if not p.endswith('.part') and STOPPED_TREE.get(p[4:]) != got]
+    return problems
+
+
+CASES += [dict(name='vsftpd: /p:4 /a stopped by SIGINT leaves no temporary file', real='vsftpd',
+               options=dict(max_rate=4 << 20), args=args('*', '/up', '/p:4', '/a'),
+               tree=STOPPED_TREE, dirs=('/', '/up'), interrupt=after(0.5), out=None, code=7,
+               check=stopped_tidy)]
+
 # "/u" against servers that read names as UTF-8: the names arrive as they are.
 
 

@@ -12,7 +12,8 @@ highest: '1.2' or '1.3'), ssl_reuse (False: data connections need not resume the
 connection's TLS session, which vsftpd and proftpd require by default), ipv6 (listen on ::1
 only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
 greeting), passive_ports (vsftpd's: how many, 16 by default; with fewer than the connections
-that want one at once, vsftpd answers "500 OOPS: vsf_sysutil_bind" and closes), max_store
+that want one at once, vsftpd answers "500 OOPS: vsf_sysutil_bind" and closes), max_rate
+(vsftpd's local_max_rate: bytes per second for each transfer), max_store
 (proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
 one address: vsftpd max_per_ip, proftpd MaxConnectionsPerHost, pure-ftpd -C, pyftpdlib
 max_cons_per_ip), allow_overwrite (False: proftpd's AllowOverwrite off). For example
@@ -220,6 +221,8 @@ def vsftpd(s, login, password):
         conf += 'ftpd_banner=%s\n' % s.banner
     if s.max_per_ip is not None:
         conf += 'max_per_ip=%d\n' % s.max_per_ip
+    if s.max_rate is not None:
+        conf += 'local_max_rate=%d\n' % s.max_rate
     if s.tls:
         conf += ('ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n'
                  'force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=%s\n'
@@ -360,7 +363,7 @@ TLS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
 OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
-               allow_overwrite=('proftpd',), passive_ports=('vsftpd',))
+               allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -373,6 +376,7 @@ class RealServer:
     the client's encoding, to its bytes, and mtimes to its modification time in whole seconds.
     host is where it listens, address that with the port, as a URL has it."""
     tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
+    max_rate = None
     ipv6, chroot, allow_overwrite = False, True, True
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):

@@ -1,6 +1,7 @@
 // Storing a file, and with "/a" replacing the server's copy only once the new one is whole.
 #include "upload/publish.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "ftp/file_commands.h"
@@ -12,6 +13,8 @@
 namespace {
 
 constexpr std::size_t kLongestName = 255;
+// How long the server may take to answer a transfer that ended early.
+constexpr int kOwedReplySeconds = 5;
 
 // A local file as a transfer reads it, with its part of the progress line.
 class FileSource final : public DataSource {
@@ -46,6 +49,11 @@ Failure UploadFile(RunState& run, const LocalPath& LocalDir, const ListingEntry&
   }
   const TransferResult result = StoreFile(run.ftp(), remote_name, source);
   *bytes = result.bytes;
+  // "/a" deletes the temporary file next: its DELE must get its own reply, and the server must
+  // have ended the transfer before, or the file is left behind.
+  if (result.reply_owed && run.options.Atomic) {
+    SkipOwedReply(run.ftp(), std::min(kOwedReplySeconds, run.options.Timeout));
+  }
   return TransferFailure(run.options, result, path);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "ftp/control.h"
 
@@ -35,13 +36,16 @@ constexpr int kDefaultRetries = 3;
 constexpr int kMostRetries = 100;
 constexpr int kDefaultConnections = 4;
 constexpr int kMostConnections = 16;
+constexpr int kMostDeletions = 1000000;
 
 // A switch's value: none gives the default; ":N" a decimal number from low to high.
 bool SwitchValue(const std::string& parameter, int fallback, int low, int high, int* value) {
   *value = fallback;
   if (parameter.size() <= 2 || parameter[2] != ':') return true;
   const std::string digits = parameter.substr(3);
-  if (digits.empty() || digits.size() > 3 ||
+  // Three digits at most, as always ("/p:004"), or as many as the highest value has.
+  const std::size_t longest = std::max<std::size_t>(3, std::to_string(high).size());
+  if (digits.empty() || digits.size() > longest ||
       digits.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
@@ -62,6 +66,11 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
   if (name == "/r") return SwitchValue(parameter, kDefaultRetries, 0, kMostRetries, &read->Retries);
   if (name == "/p") {
     return SwitchValue(parameter, kDefaultConnections, 1, kMostConnections, &read->Parallel);
+  }
+  if (name == "/n") read->DryRun = true;
+  if (name == "/m") {
+    read->Mirror = read->Differs = true;
+    return SwitchValue(parameter, 0, 1, kMostDeletions, &read->MostDeletions);
   }
   return true;
 }

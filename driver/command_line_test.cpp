@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using Strings = std::vector<std::string>;
 
 TEST(SplitCommandLine, FollowsTheConsoleRuntimeRules) {
@@ -133,5 +135,28 @@ TEST(ParseCommandLine, ReadsSwitchValuesAfterAColon) {
     const CommandLineFault fault = Parse(parameters, &line);
     EXPECT_EQ(fault == CommandLineFault::kNone ? line.Retries : -1, c.retries) << c.parameter;
     EXPECT_EQ(BadSwitch(parameters), c.retries < 0 ? c.parameter : "") << c.parameter;
+  }
+}
+
+// "/m" implies "/d" and takes a cap on deletions; "/n" changes nothing.
+TEST(ParseCommandLine, ReadsMirrorWithItsCapAndNoChanges) {
+  const struct {
+    const char* parameter;
+    int cap;  // -1: refused; -2: no "/m"
+    bool dry;
+  } cases[] = {
+      {"/m", 0, false},        {"/M:5", 5, false},  {"/mirror", 0, false}, {"/m:1000000", 1000000, false},
+      {"/m:0", -1, false},     {"/m:1000001", -1, false}, {"/m:", -1, false}, {"/n", -2, true},
+      {"/nochange", -2, true},
+  };
+  for (const auto& c : cases) {
+    Options line;
+    const CommandLineFault fault = Parse({"m", "h", "u", "p", "/x", c.parameter}, &line);
+    ASSERT_EQ(fault == CommandLineFault::kNone, c.cap != -1) << c.parameter;
+    if (c.cap == -1) continue;
+    EXPECT_EQ(line.Mirror, c.cap >= 0) << c.parameter;
+    EXPECT_EQ(line.Differs, c.cap >= 0) << c.parameter;
+    EXPECT_EQ(line.MostDeletions, std::max(c.cap, 0)) << c.parameter;
+    EXPECT_EQ(line.DryRun, c.dry) << c.parameter;
   }
 }

@@ -39,6 +39,10 @@ Reply RemoveFile(FtpConnection& ftp, const std::string& name) {
   return Exchange(ftp, "DELE " + name);
 }
 
+Reply RemoveDir(FtpConnection& ftp, const std::string& path) {
+  return Exchange(ftp, "RMD " + path);
+}
+
 // The old file is deleted and the rename sent again in one go with RNFR, so that the name
 // stands without a file for one round trip.
 bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to,

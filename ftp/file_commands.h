@@ -15,6 +15,8 @@ Reply MakeDirectory(FtpConnection& ftp, const std::string& path);
 bool AskCurrentDirectory(FtpConnection& ftp, std::string* path);
 
 Reply RemoveFile(FtpConnection& ftp, const std::string& name);
+// RMD.
+Reply RemoveDir(FtpConnection& ftp, const std::string& path);
 
 // RNFR and RNTO. Where the server will not rename onto a file (IIS, proftpd without
 // AllowOverwrite), the file is deleted and the rename sent again; false with the reply that

@@ -25,10 +25,12 @@ std::vector<std::string> Lines(const std::string& data) {
 
 }  // namespace
 
-bool ListRemoteDirectory(FtpConnection& ftp, RemoteDirectory* files) {
+Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files) {
   const bool mlsd = ftp.Server.Features.mlsd;
   std::string data;
-  if (!ReceiveData(ftp, mlsd ? "MLSD" : "LIST", kLongestListing, &data)) return false;
+  const std::string command = mlsd ? "MLSD" : "LIST";
+  const Received received =
+      ReceiveData(ftp, path.empty() ? command : command + " " + path, kLongestListing, &data);
   std::string name;
   RemoteFile file;
   for (const std::string& line : Lines(data)) {
@@ -36,7 +38,7 @@ bool ListRemoteDirectory(FtpConnection& ftp, RemoteDirectory* files) {
       (*files)[FromServerText(name, ftp.Settings.Utf8Names)] = file;
     }
   }
-  return true;
+  return received;
 }
 
 void AskRemoteTimes(FtpConnection& ftp, const std::vector<std::string>& names,

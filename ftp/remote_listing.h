@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "ftp/control.h"
+#include "ftp/transfer.h"
 
 // The plain files of a remote directory by name, in the program's text.
 using RemoteDirectory = std::unordered_map<std::string, RemoteFile>;
 
-// One MLSD of the current remote directory, or LIST where the server has no MLSD. False when
-// the listing could not be had whole.
-bool ListRemoteDirectory(FtpConnection& ftp, RemoteDirectory* files);
+// One MLSD of the directory (empty: the current one), or LIST where the server has no MLSD; the
+// entries it gave, whole or not.
+Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files);
 
 // MDTM for the named files, several in flight at once; a file whose time the server does not
 // tell keeps none.

@@ -224,7 +224,7 @@ bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file)
   const std::size_t blank = line.find(' ');
   if (blank == std::string::npos || blank + 1 >= line.size()) return false;
   RemoteFile found;
-  bool plain_file = false;
+  bool listed = false;
   std::size_t at = 0;
   while (at < blank) {
     std::size_t end = line.find(';', at);
@@ -235,20 +235,26 @@ bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file)
     if (equals == std::string::npos) continue;
     const std::string key = Upper(fact.substr(0, equals));
     const std::string value = fact.substr(equals + 1);
-    if (key == "TYPE") plain_file = Upper(value) == "FILE";
+    if (key == "TYPE") {
+      found.directory = Upper(value) == "DIR";
+      listed = found.directory || Upper(value) == "FILE";
+    }
     if (key == "SIZE" && AllDigits(value) && value.size() < 19) {
       found.size = std::strtoll(value.c_str(), nullptr, 10);
     }
     if (key == "MODIFY" && !ParseTimeVal(value, &found.modified)) found.modified = -1;
   }
-  if (!plain_file) return false;
-  *name = line.substr(blank + 1);
+  const std::string named = line.substr(blank + 1);
+  if (!listed || named == "." || named == "..") return false;
+  *name = named;
   *file = found;
   return true;
 }
 
 bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file) {
-  if (line.compare(0, 1, "-") != 0) return false;  // a plain file, not a directory or a link
+  // A plain file or a directory; not a link, nor a device.
+  const bool directory = line.compare(0, 1, "d") == 0;
+  if (line.compare(0, 1, "-") != 0 && !directory) return false;
   const std::vector<std::string> words = Words(line);
   // The size stands before the month, the name after the time or the year.
   for (std::size_t i = 2; i + 3 < words.size(); ++i) {
@@ -258,10 +264,20 @@ bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file)
     }
     std::size_t at = 0;
     for (std::size_t w = 0; w <= i + 2; ++w) at = line.find(words[w], at) + words[w].size();
-    *name = line.substr(at + 1);
+    const std::string named = line.substr(at + 1);
+    if (named.empty() || named == "." || named == "..") return false;
+    *name = named;
     *file = RemoteFile();
-    file->size = std::strtoll(words[i - 1].c_str(), nullptr, 10);
-    return !name->empty();
+    file->directory = directory;
+    if (!directory) file->size = std::strtoll(words[i - 1].c_str(), nullptr, 10);
+    return true;
+  }
+  return false;
+}
+
+bool SaysTruncated(const Reply& reply) {
+  for (const std::string& line : reply.lines) {
+    if (Upper(line).find("TRUNCATED") != std::string::npos) return true;
   }
   return false;
 }

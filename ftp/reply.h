@@ -62,18 +62,25 @@ struct ServerFeatures {
 };
 ServerFeatures ParseFeatures(const Reply& reply);
 
-// A plain file of a remote directory listing.
+// A plain file or a directory of a remote directory listing.
 struct RemoteFile {
   std::int64_t size = -1;      // -1: not known
   std::int64_t modified = -1;  // UTC, seconds since 1970; -1: not known to the second
+  bool directory = false;
 };
 
 // One line of an MLSD listing (RFC 3659): "fact=value;...; name", facts in any order and case.
-// False for a line that names no plain file (a directory, a link, "cdir") or cannot be read.
+// False for a line that names no plain file or directory (a link, "cdir", "pdir", "." or "..")
+// or cannot be read.
 bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file);
 // One line of a LIST listing in the "ls -l" form of Unix servers. Only the name and the size of a
-// plain file are taken: its time is to the minute at best, in the server's own zone.
+// plain file are taken (its time is to the minute at best, in the server's own zone), and the
+// name of a directory.
 bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file);
+
+// Whether the completion reply of a listing says that the server cut it short (pure-ftpd stops
+// at 10,000 entries: "226 Output truncated to 10000 matches").
+bool SaysTruncated(const Reply& reply);
 
 // A time-val of RFC 3659, "YYYYMMDDHHMMSS" with any fraction of a second (dropped), in UTC, from
 // 1970 on.

@@ -141,13 +141,15 @@ TEST(ParseFeatures, ReadsTheFeaturesARunUses) {
   EXPECT_FALSE(features.mdtm || features.mlsd || features.mfmt || features.utf8);
 }
 
-// An MLSD line gives a plain file's size and time; a LIST line its size alone.
+// An MLSD line gives a plain file's size and time; a LIST line its size alone; both name a
+// directory as one.
 TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
   const struct {
     bool (*parse)(const std::string& line, std::string* name, RemoteFile* file);
     const char* line;
-    const char* name;  // nullptr: no plain file
+    const char* name;  // nullptr: neither a plain file nor a directory
     std::int64_t size, modified;
+    bool directory = false;
   } cases[] = {
       {ParseMlsdLine, "type=file;size=4096;modify=20261208043500; index.html", "index.html", 4096,
        1796704500},
@@ -157,7 +159,9 @@ TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
       {ParseMlsdLine, "type=file; no facts of size", "no facts of size", -1, -1},
       {ParseMlsdLine, "type=file;size=7;modify=2026; bad time", "bad time", 7, -1},
       {ParseMlsdLine, "type=file;size=12x; odd size", "odd size", -1, -1},
-      {ParseMlsdLine, "type=dir;modify=20261208043500; sub", nullptr, 0, 0},
+      {ParseMlsdLine, "type=dir;modify=20261208043500; sub", "sub", -1, 1796704500, true},
+      {ParseMlsdLine, "Type=Dir;Modify=20261208043500; .", nullptr, 0, 0},
+      {ParseMlsdLine, "type=pdir;modify=20261208043500; ..", nullptr, 0, 0},
       {ParseMlsdLine, "type=cdir;modify=20261208043500; .", nullptr, 0, 0},
       {ParseMlsdLine, "Type=cdir; /home/u", nullptr, 0, 0},
       {ParseMlsdLine, "type=OS.unix=slink:/x;size=3; link", nullptr, 0, 0},
@@ -172,8 +176,9 @@ TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
       {ParseListLine, "-rw-r--r--    1 1000       1000             7 Dec  8 04:35 Dec 8 04:35 x",
        "Dec 8 04:35 x", 7, -1},
       {ParseListLine, "-rw-r--r-- 1 u g 5 dec 31 23:59 lower.txt", "lower.txt", 5, -1},
-      {ParseListLine, "drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 sub", nullptr, 0,
-       -1},
+      {ParseListLine, "drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 sub", "sub", -1, -1,
+       true},
+      {ParseListLine, "drwxr-xr-x    2 1000     1000         4096 Dec 08 04:35 ..", nullptr, 0, -1},
       {ParseListLine, "lrwxrwxrwx    1 1000     1000            6 Dec 08 04:35 l -> target", nullptr,
        0, -1},
       {ParseListLine, "total 12", nullptr, 0, -1},
@@ -188,6 +193,7 @@ TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
     EXPECT_EQ(name, c.name) << c.line;
     EXPECT_EQ(file.size, c.size) << c.line;
     EXPECT_EQ(file.modified, c.modified) << c.line;
+    EXPECT_EQ(file.directory, c.directory) << c.line;
   }
 }
 
@@ -220,4 +226,16 @@ TEST(ParseTimeVal, ReadsUtcTimesToTheSecond) {
   EXPECT_EQ(seconds, 1796704500);
   mdtm.lines = {"550 No such file"};
   EXPECT_FALSE(ParseMdtmReply(mdtm, &seconds));
+}
+
+// pure-ftpd stops a listing at 10,000 entries and says so in its completion reply.
+TEST(SaysTruncated, FindsTheWordInAnyLineOfTheReply) {
+  Reply reply;
+  reply.complete = true;
+  reply.lines = {"226-Options: -a -l", "226 Output truncated to 10000 matches"};
+  EXPECT_TRUE(SaysTruncated(reply));
+  reply.lines = {"226-Options: -a -l", "226 3 matches total"};
+  EXPECT_FALSE(SaysTruncated(reply));
+  reply.lines = {"226 Transfer complete"};
+  EXPECT_FALSE(SaysTruncated(reply));
 }

@@ -159,16 +159,22 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
   ReadReplyBy(ftp.ControlConnection, TSocket::Clock::now() + std::chrono::seconds(seconds));
 }
 
-bool ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                 std::string* data) {
+Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
+                     std::string* data) {
   UseBinaryType(ftp);
-  if (OpenDataConnection(ftp).failed()) return false;
+  if (OpenDataConnection(ftp).failed()) return Received::kFailed;
   TSocket& connection = ftp.DataConnection;
   const Reply reply = Exchange(ftp, command);
   // A refusal has no completion reply to wait for.
-  const bool received = !reply.IsRefusal() &&
-                        (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
+  if (reply.IsRefusal()) {
+    connection.Close();
+    return Received::kFailed;
+  }
+  const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
                         connection.ReceiveAll(data, limit);
   connection.Close();
-  return received && ReadReply(ftp.ControlConnection).IsPositive();
+  if (!received) return Received::kCut;
+  const Reply done = ReadReply(ftp.ControlConnection);
+  if (!done.IsPositive()) return Received::kCut;
+  return SaysTruncated(done) ? Received::kTruncated : Received::kWhole;
 }

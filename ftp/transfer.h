@@ -61,9 +61,16 @@ TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, Dat
 // `seconds`, so that it cannot pass for the reply to the next command (a DELE that tidies up).
 void SkipOwedReply(FtpConnection& ftp, int seconds);
 
-// The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
-// false unless they came whole within `limit` and the server confirmed them.
-bool ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                 std::string* data);
+// How the bytes that a command such as MLSD sends back arrived.
+enum class Received {
+  kWhole,      // all of them within the limit, and the server confirmed them
+  kTruncated,  // all that the server sent, but it said it cut the listing short
+  kCut,        // some: the data connection failed, the limit was passed, or no confirmation
+  kFailed,     // none: the command was refused, or no data connection
+};
+
+// The bytes a command such as MLSD sends back over a data connection, opened as a file's is.
+Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
+                     std::string* data);
 
 #endif  // VARDEK_FTP_TRANSFER_H_

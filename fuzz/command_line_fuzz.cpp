@@ -1,4 +1,5 @@
 // Fuzzes SplitCommandLine and ParseCommandLine with arbitrary command-line text.
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <string>
@@ -12,16 +13,19 @@ static char SwitchLetter(const std::string& parameter) {
   return parameter.size() > 1 && parameter[0] == '/' ? parameter[1] | 0x20 : 0;
 }
 
-// A switch value after a colon: none, or one to three decimal digits naming low to high.
+// A switch value after a colon: none, or decimal digits (three at most, or as many as `high`
+// has) naming low to high. A NUL byte is a character like any other.
 static bool ValueFits(const std::string& parameter, int low, int high, int fallback, int* value) {
   *value = fallback;
   if (parameter.compare(2, 1, ":") != 0) return true;
-  const char* digits = parameter.c_str() + 3;
-  char* end = nullptr;
-  const long number = std::strtol(digits, &end, 10);
-  *value = static_cast<int>(number);
-  return std::isdigit(static_cast<unsigned char>(*digits)) && *end == '\0' && end - digits <= 3 &&
-         number >= low && number <= high;
+  const std::string digits = parameter.substr(3);
+  const std::size_t longest = std::max<std::size_t>(3, std::to_string(high).size());
+  if (digits.empty() || digits.size() > longest ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::atoi(digits.c_str());
+  return *value >= low && *value <= high;
 }
 
 // ParseCommandLine's result against the rules, for any list of parameters, empty ones included.
@@ -55,6 +59,12 @@ static void CheckParse(const std::vector<std::string>& parameters) {
       bad_value |= !ValueFits(parameters[i], 1, 16, 4, &value);
       want.Parallel = value;
     }
+    want.DryRun |= i >= 5 && letter == 'n';
+    if (i >= 5 && letter == 'm') {
+      bad_value |= !ValueFits(parameters[i], 1, 1000000, 0, &value);
+      want.Mirror = want.Differs = true;
+      want.MostDeletions = value;
+    }
   }
   const CommandLineFault fault = count < 5 || line_break ? CommandLineFault::kUsage
                                  : in_place              ? CommandLineFault::kEncryptInPlace
@@ -70,7 +80,9 @@ static void CheckParse(const std::vector<std::string>& parameters) {
         line.Recurse == want.Recurse && line.CreateDirs == want.CreateDirs &&
         line.Encrypt == want.Encrypt && line.Differs == want.Differs &&
         line.Atomic == want.Atomic && line.Utf8Names == want.Utf8Names &&
-        line.Retries == want.Retries && line.Parallel == want.Parallel);
+        line.Retries == want.Retries && line.Parallel == want.Parallel &&
+        line.Mirror == want.Mirror && line.MostDeletions == want.MostDeletions &&
+        line.DryRun == want.DryRun);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

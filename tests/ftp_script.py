@@ -27,7 +27,7 @@ feat() varies); OPTS UTF8 ON (200); SIZE name (213 bytes, or 550); MDTM name (21
 YYYYMMDDHHMMSS, or 550), MDTM YYYYMMDDHHMMSS name (vsftpd's way: sets the time, 213) and MFMT
 YYYYMMDDHHMMSS name (sets it, "213 Modify=YYYYMMDDHHMMSS; name"), times in UTC; RNFR name (350 if
 the file exists, else 550) and RNTO name (moves the file and its time, replacing a file of that
-name: 250; 503 without RNFR just before); DELE name (250 or 550); MLST name (one line of facts);
+name: 250; 503 without RNFR just before); DELE name (250 or 550); RMD path (250 for an empty directory, else 550); MLST name (one line of facts);
 MLSD [dir] and LIST [-opts] [path] over the passive data connection as STOR uses it: a 150 (or
 the script's reply to MLSD or LIST; 550 when the directory does not exist, 425 without a PASV or
 EPSV before), the lines with CR LF, the close, then "MLSD_DONE" or "LIST_DONE" (226). MLSD gives
@@ -444,6 +444,11 @@ class ScriptedServer:
                 return '550 No such file'
             del self.files[path], self.mtimes[path]
             return '250 Deleted'
+        if verb == 'RMD':
+            if path not in self.dirs or path == '/' or self.entries(path):
+                return '550 Remove directory operation failed.'
+            self.dirs.discard(path)
+            return '250 Remove directory operation successful.'
         if verb == 'MLST':
             if not exists and path not in self.dirs:
                 return '550 No such file or directory'

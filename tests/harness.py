@@ -225,9 +225,13 @@ class Program:
 
 def make_tree(root, tree):
     """tree maps a relative path to bytes, to (bytes, mtime), to ('link', target), to ('fifo',),
-    to ('socket',) or to ('chmod', mode) for a path made by an earlier entry."""
+    to ('socket',), to ('chmod', mode) for a path made by an earlier entry, or to None: what was
+    there is removed (a later step's change)."""
     for rel, content in (tree or {}).items():
         path = os.path.join(root, rel)
+        if content is None:
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+            continue
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if isinstance(content, tuple) and content[0] == 'link':
             os.symlink(content[1], path)

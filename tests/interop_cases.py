@@ -297,6 +297,37 @@ CASES += [differs(kind) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdli
     dict(differs('vsftpd', tls='server', ssl_reuse=False)),
 ]
 
+# "/m" after the three changes a site sees: a page removed, a directory removed, a page renamed;
+# the server's .htaccess and a file the mask does not select stay. "/n" after the same changes
+# leaves the server byte for byte as it was.
+PAGES = {'p1.html': (b'one', T0), 'p2.html': (b'two', T0), 'parts/p3.html': (b'three', T0)}
+RENAMED = {'p1.html': None, 'p4.html': (b'one', T0), 'p2.html': None, 'parts': None}
+KEPT = (('/site/.htaccess', b'deny'), ('/site/notes.txt', b'notes'))
+
+
+def mirror(kind, plan):
+    m_args = args('p*', '/site', '/s', '/c', '/m', *(['/n'] if plan else []))
+    first = differs_run(CWD('/site'), *sent('p1.html', 'p2.html'), CWD('/site/parts'),
+                        MADE('/site/parts'), SEND('parts{/}p3.html'), sent=3, size=11)
+    first[-2] += ', удалено файлов: 0, каталогов: 0'
+    will = 'Будет удалён' if plan else 'На сервере удалён'
+    then = differs_run(CWD('/site'), 'Будет отправлен файл "{L}p4.html"' if plan else SEND('p4.html'),
+                       *['%s файл "/site/%s"' % (will, name) for name in
+                         ('p1.html', 'p2.html', 'parts/p3.html')],
+                       '%s каталог "/site/parts"' % will, sent=1, size=3)
+    then[-2] = (then[-2].replace('Отправлено', 'Будет отправлено') if plan else then[-2]) + (
+        ', %sудалено файлов: 3, каталогов: 1' % ('будет ' if plan else ''))
+    final = dict(KEPT, **({'/site/' + n: c[0] for n, c in PAGES.items()} if plan else
+                          {'/site/p4.html': b'one'}))
+    return dict(name='%s: /m%s after a page, a directory and a name are gone' % (
+        kind, ' /n' if plan else ''), real=kind, args=args('p*', '/site', '/s', '/c', '/m'),
+        tree=PAGES, dirs=('/', '/site') + KEPT, out=first, code=0,
+        then=[dict(args=m_args, tree=RENAMED, out=then, code=0)], files=final)
+
+
+CASES += [mirror(kind, plan) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
+          for plan in (False, True)]
+
 # "/a": the server's copy is replaced only once the new one is whole. A reader on the server sees
 # the old file or the new one, never a part; a server stopped in the middle leaves the old file.
 A_TREE = {'a.dat': data(1000), 'sub/b.dat': data(2000), 'sub/c.dat': b''}

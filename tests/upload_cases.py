@@ -556,6 +556,109 @@ def with_temporary(commands):
     return check
 
 
+# "/m": what is gone locally is deleted on the server, never on incomplete knowledge; "/n" says
+# what a run would do and changes nothing.
+def DELETED(path): return 'На сервере удалён файл "%s"' % path
+def DELETED_DIR(path): return 'На сервере удалён каталог "%s"' % path
+def NOT_DELETED(path): return 'Не удалось удалить на сервере файл "%s"' % path
+def CUT(path): return 'Каталог "%s" на сервере прочитан не полностью: в нём ничего не удаляется' % path
+def m_summary(sent, size, unchanged, files, dirs, plan=False):
+    text = summary(sent, size, unchanged) + ', %sудалено файлов: %d, каталогов: %d' % (
+        'будет ' if plan else '', files, dirs)
+    return text.replace('Отправлено', 'Будет отправлено') if plan else text
+
+
+M_ARGS = args('*', '/r', '/s', '/c', '/m')
+M_LOCAL = {'index.html': (b'i', T), 'news/a.html': (b'a', T)}
+M_DIRS = ('/', '/r', ('/r/index.html', b'i', T), ('/r/gone.html', b'g', T), ('/r/.htaccess', b'h', T),
+          ('/r/index.html.3f9c2a.part', b'p', T), ('/r/news/a.html', b'a', T),
+          ('/r/news/b.html', b'b', T), ('/r/old/x.html', b'x', T), ('/r/old/sub/y.html', b'y', T))
+M_KEPT = {'/r/index.html': b'i', '/r/.htaccess': b'h', '/r/news/a.html': b'a'}
+M_ALL = {path: data for path, data, _ in M_DIRS[2:]}
+M_BASE = dict(args=M_ARGS, tree=M_LOCAL, dirs=M_DIRS)
+M_OUT = [CWD('/r'), DELETED('/r/gone.html'), DELETED('/r/index.html.3f9c2a.part'),
+         DELETED('/r/old/sub/y.html'), DELETED_DIR('/r/old/sub'), DELETED('/r/old/x.html'),
+         DELETED_DIR('/r/old'), CWD('/r/news'), DELETED('/r/news/b.html')]
+M_CMDS = d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'DELE gone.html', 'DELE index.html.3f9c2a.part',
+                 'PASV', 'MLSD /r/old', 'PASV', 'MLSD /r/old/sub', 'DELE /r/old/sub/y.html',
+                 'RMD /r/old/sub', 'DELE /r/old/x.html', 'RMD old'],
+                ['CWD /r/news', 'PASV', 'MLSD', 'DELE b.html'])
+# What each guard leaves: the listing of /r refused, cut or truncated, where index.html is sent
+# again only when the listing could not tell that it is there.
+M_UNLISTED = [CWD('/r'), SEND('index.html'), CUT('/r'), STOP, CWD('/r/news'),
+              DELETED('/r/news/b.html')]
+
+
+def no_commands(*verbs):
+    def check(case, result):
+        sent = [c for c in result['server'].commands if c.split(' ')[0] in verbs]
+        return ['sent %r' % sent] if sent else []
+    return check
+
+
+CASES += [
+    dict(M_BASE, name='/m deletes what is gone, and never a name with a dot',
+         out=differs_run(*M_OUT)[:-2] + [m_summary(0, 0, 2, 5, 2), END], code=0, cmds=M_CMDS,
+         files=M_KEPT),
+    dict(M_BASE, name='/m /n says what it would delete and changes nothing', args=M_ARGS + ['/n'],
+         out=run(*[m.replace('На сервере удалён файл', 'Будет удалён файл').replace(
+             'На сервере удалён каталог', 'Будет удалён каталог') for m in M_OUT],
+             m_summary(0, 0, 2, 5, 2, plan=True)),
+         code=0, files=M_ALL, check=no_commands('STOR', 'MKD', 'DELE', 'RMD', 'MFMT', 'RNFR')),
+] + [
+    # The listing of /r refused, cut short by a failed transfer, or truncated by the server.
+    dict(M_BASE, name='/m with a listing %s deletes nothing there' % how, script=script,
+         out=run(*M_UNLISTED[:1 + sent], *M_UNLISTED[2:], m_summary(sent, sent, 2 - sent, 1, 0)),
+         code=5, files={p: d for p, d in M_ALL.items() if p != '/r/news/b.html'})
+    for how, script, sent in (
+        ('refused', {'MLSD': ['550 Not allowed', None]}, 1),
+        ('cut short', {'MLSD_DONE': ['426 Connection closed; transfer aborted', None]}, 1),
+        ('truncated', {'MLSD_DONE': ['226 Output truncated to 3 matches', None]}, 0),
+        ('by LIST cut short', {'FEAT': VSFTPD_FEAT,
+                               'LIST_DONE': ['426 Connection closed; transfer aborted', None]}, 1))
+] + [
+    dict(M_BASE, name='/m with a DELE and an RMD refused goes on',
+         script={'DELE gone.html': '550 Permission denied', 'RMD old': '550 Permission denied'},
+         out=run(*M_OUT[:1], NOT_DELETED('/r/gone.html'), STOP, *M_OUT[2:6],
+                 'Не удалось удалить на сервере каталог "/r/old"', STOP, *M_OUT[7:],
+                 m_summary(0, 0, 2, 4, 1)),
+         code=5, files=dict(M_KEPT, **{'/r/gone.html': b'g'})),
+    dict(M_BASE, name='/m:2 deletes two and says so', args=M_ARGS[:-1] + ['/m:2'],
+         out=run(*M_OUT[:3], 'Удалено столько, сколько позволяет ключ "/m:2": остальное на сервере '
+                 'не удаляется', STOP, CWD('/r/news'), m_summary(0, 0, 2, 2, 0)),
+         code=5, files={p: d for p, d in M_ALL.items()
+                        if p not in ('/r/gone.html', '/r/index.html.3f9c2a.part')}),
+    dict(M_BASE, name='/m where the mask selects nothing deletes nothing',
+         args=args('*.xyz', '/r', '/s', '/c', '/m'),
+         out=run('По маске "*.xyz" не выбран ни один локальный файл: на сервере ничего не '
+                 'удаляется', STOP, m_summary(0, 0, 0, 0, 0)), code=5, files=M_ALL),
+    dict(M_BASE, name='/m /t deletes nothing', args=M_ARGS + ['/t'],
+         out=run('С ключом "/t" ключ "/m" на сервере ничего не удаляет', m_summary(0, 0, 0, 0, 0)),
+         code=0, files=M_ALL),
+    dict(M_BASE, name='/m: a local file where the server has a directory',
+         tree=dict(M_LOCAL, old=(b'now a file', T)),
+         out=run(CWD('/r'), NOT_SENT('old'), 'На сервере на его месте каталог "/r/old"', STOP,
+                 *M_OUT[1:3], *M_OUT[7:], m_summary(0, 0, 2, 3, 0)),
+         code=5, files={p: d for p, d in M_ALL.items()
+                        if p not in ('/r/gone.html', '/r/index.html.3f9c2a.part', '/r/news/b.html')}),
+    dict(M_BASE, name='/m /p:3: each directory deleted in by the connection that compared it',
+         args=M_ARGS + ['/p:3'], out=[OPEN, AUTH, 'Соединений с сервером: 3 из 3', START] + M_OUT +
+         [m_summary(0, 0, 2, 5, 2), END], unordered=True, code=0, files=M_KEPT),
+    dict(M_BASE, name='/m /r: a DELE lost with its connection is sent again',
+         args=M_ARGS + ['/r'], script={'DELE gone.html': ['CLOSE', None]},
+         env={'VARDEK_TIMEOUT': '2'},
+         out=run(M_OUT[0], LOST, retry_line(1, 3, 2), OPEN, AUTH, *M_OUT[1:],
+                 m_summary(0, 0, 2, 5, 2)), code=0, files=M_KEPT),
+    dict(name='/n without /d: every file would be sent, every missing directory made',
+         args=args('*', '/r', '/s', '/c', '/n'), tree={'a.txt': b'a', 'new/b.txt': b'bb'},
+         dirs=('/', '/r'), out=run(CWD('/r'), 'Будет отправлен файл "{L}a.txt"', CWD('/r/new'),
+                                  'Будет создан каталог "/r/new"',
+                                  'Будет отправлен файл "{L}new{/}b.txt"',
+                                  'Будет отправлено файлов: 2 (3 байт)'),
+         code=0, cmds=LOGIN_CMDS + ['CWD /r', 'CWD /r/new', 'CWD /r', 'CWD /r/new'], files={}),
+]
+
+
 STORED = ['CWD /r', 'TYPE I', 'PASV', 'STOR a.txt.XXXXXX.part']
 RENAMED = ['RNFR a.txt.XXXXXX.part', 'RNTO a.txt']
 REPLACING = dict(args=A_ARGS, tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')))

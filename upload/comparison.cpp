@@ -2,7 +2,8 @@
 #include "upload/comparison.h"
 
 bool IsUnchanged(const ListingEntry& local, const RemoteFile* remote, TimeRule rule) {
-  if (remote == nullptr || remote->size < 0 || remote->size != local.size || remote->modified < 0) {
+  if (remote == nullptr || remote->directory || remote->size < 0 || remote->size != local.size ||
+      remote->modified < 0) {
     return false;
   }
   return rule == TimeRule::kExact ? remote->modified == local.modified
@@ -10,5 +11,6 @@ bool IsUnchanged(const ListingEntry& local, const RemoteFile* remote, TimeRule r
 }
 
 bool NeedsRemoteTime(const ListingEntry& local, const RemoteFile* remote) {
-  return remote != nullptr && remote->size == local.size && remote->modified < 0;
+  return remote != nullptr && !remote->directory && remote->size == local.size &&
+         remote->modified < 0;
 }

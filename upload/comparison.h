@@ -14,8 +14,8 @@
 // each file; where the server can set no time, a server's copy no older than the local file.
 enum class TimeRule { kExact, kNotEarlier };
 
-// False when the server has no such file, its size differs, or its time is unknown or differs
-// as the rule says. Times are whole seconds of UTC on both sides.
+// False when the server has no such file (a directory of that name is none), its size differs,
+// or its time is unknown or differs as the rule says. Times are whole seconds of UTC on both sides.
 bool IsUnchanged(const ListingEntry& local, const RemoteFile* remote, TimeRule rule);
 
 // Whether the listing alone cannot decide: the server has a file of the same size whose time it

@@ -40,4 +40,11 @@ TEST(IsUnchanged, ComparesSizeAndTimeToTheSecond) {
   listed.size = 99;
   EXPECT_FALSE(NeedsRemoteTime(local, &listed));
   EXPECT_FALSE(NeedsRemoteTime(local, nullptr));
+  RemoteFile directory;  // a directory of the file's name, of its size and time
+  directory.directory = true;
+  directory.size = 100;
+  directory.modified = t;
+  EXPECT_FALSE(IsUnchanged(local, &directory, TimeRule::kExact));
+  directory.modified = -1;
+  EXPECT_FALSE(NeedsRemoteTime(local, &directory));
 }

@@ -11,7 +11,10 @@ namespace {
 // already. A server that cannot is compared by kNotEarlier, rather than sent a file again on
 // every run.
 void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
-  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier) return;
+  // "/n" sets no time, not even a file's own.
+  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) {
+    return;
+  }
   const Reply reply = SetFileTime(run.ftp(), name, remote_time);
   if (!reply.complete) return;  // the next command tells what became of the connection
   run.shared.TimesKnown = true;
@@ -45,12 +48,15 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
 }  // namespace
 
 Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
-                       std::vector<ListingEntry>* changed) {
-  RemoteDirectory remote;
-  // Without a whole listing the directory's files are sent as without "/d".
+                       std::vector<ListingEntry>* changed, ServerListing* listing) {
+  RemoteDirectory& remote = listing->entries;
+  // Without a listing the directory's files are sent as without "/d"; one that the server cut
+  // short still tells about the files it names.
   *changed = files;
-  if (files.empty()) return Failure();
-  if (!ListRemoteDirectory(run.ftp(), &remote)) {
+  if (files.empty() && !run.options.Mirror) return Failure();
+  listing->received = ListRemoteDirectory(run.ftp(), std::string(), &remote);
+  if (listing->received == Received::kFailed || listing->received == Received::kCut) {
+    remote.clear();
     return run.ftp().ControlConnection.IsOpen() ? Failure() : LostFailure(run.options);
   }
   CompleteRemoteTimes(run, files, &remote);
@@ -66,7 +72,7 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
 }
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
-  if (run.shared.Times == TimeRule::kNotEarlier) return;
+  if (run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) return;
   const bool mfmt = run.shared.Server.Features.mfmt;
   const Reply reply = SetFileTime(run.ftp(), name, modified);
   // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.

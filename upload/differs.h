@@ -7,16 +7,23 @@
 #include <string>
 #include <vector>
 
+#include "ftp/remote_listing.h"
 #include "local/listing.h"
 #include "upload/failure.h"
 #include "upload/run_state.h"
+
+// What the server listed of the current remote directory, and how whole that was.
+struct ServerListing {
+  RemoteDirectory entries;
+  Received received = Received::kFailed;
+};
 
 // Of the current remote directory's files, those the server does not hold as they are, in
 // their order, from one listing (and MDTM where it gave no times to the second); those it holds
 // are counted unchanged. All of them where no listing can be had; a failure when that was for a
 // lost connection, so that the listing can be asked again on a new one.
 Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
-                       std::vector<ListingEntry>* changed);
+                       std::vector<ListingEntry>* changed, ServerListing* listing);
 
 // Gives the stored file the local file's time. A server that turns the MDTM form down can set
 // no time: the rest of the run compares times by kNotEarlier.

@@ -26,6 +26,12 @@ struct Options {
   int Retries = 0;
   // "/p:N": how many control connections share the files.
   int Parallel = 1;
+  // "/m[:N]": what matches the mask on the server and is gone here is deleted (implies "/d"),
+  // at most N files and directories in a run (0: no cap).
+  bool Mirror = false;
+  int MostDeletions = 0;
+  // "/n": the run says what it would send, create and delete, and changes nothing.
+  bool DryRun = false;
   // "/u": names and paths go to the server in UTF-8 (RFC 2640), whatever the platform's code page.
   bool Utf8Names = false;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.

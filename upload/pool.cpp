@@ -7,7 +7,9 @@
 #include <system_error>
 #include <utility>
 
+#include "ftp/remote_path.h"
 #include "upload/differs.h"
+#include "upload/mirror.h"
 #include "upload/publish.h"
 #include "upload/retry.h"
 #include "upload/session.h"
@@ -20,6 +22,24 @@ constexpr std::size_t kWaitingPerConnection = 2;
 // greets it would hold the end of the run.
 constexpr int kJoinSeconds = 5;
 
+// "/m": a local file where the server has a directory of its name is that file's failure,
+// reported, and never a reason to delete.
+void LeaveClashes(RunState& run, FileJob& job) {
+  std::vector<ListingEntry> files;
+  for (ListingEntry& entry : job.files) {
+    auto found = job.listing.entries.find(entry.name);
+    if (found == job.listing.entries.end() || !found->second.directory) {
+      files.push_back(std::move(entry));
+      continue;
+    }
+    Report(
+        run,
+        {NotSentMessage(job.LocalDir.Text() + entry.name),
+         "На сервере на его месте каталог \"" + JoinRemotePath(job.RemotePath, entry.name) + "\""},
+        kExitTransfer);
+  }
+  job.files = std::move(files);
+}
 }  // namespace
 
 ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk), asked_(count) {
@@ -228,7 +248,8 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     }
     return Ended::kDone;
   }
-  if (run.ftp().RemoteDir != job.RemotePath) {
+  // "/n" sends nothing, and needs to be in a directory only to list it.
+  if (run.ftp().RemoteDir != job.RemotePath && (job.compare || !run.options.DryRun)) {
     // A directory that the walk entered and that this connection cannot enter is reported, and
     // its files left.
     const Step enter = [&] { return EnterDirectory(run, job.RemotePath, Walk::kGoesOn); };
@@ -238,7 +259,7 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
   RemoveLeftTemporary(run);
   if (job.compare) {
     std::vector<ListingEntry> changed;
-    const Step list = [&] { return CompareListing(run, job.files, &changed); };
+    const Step list = [&] { return CompareListing(run, job.files, &changed, &job.listing); };
     // Without "/r" on one connection a lost listing sends every file, as it always did.
     const bool again = hand_on || run.options.Retries > 0;
     const Tried listed = again ? Attempt(run, job.RemotePath, list, hand_on, lost) : Tried::kDone;
@@ -246,6 +267,7 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     if (listed != Tried::kDone) return listed == Tried::kLost ? Ended::kLost : Ended::kDone;
     job.files = std::move(changed);
     job.compare = false;
+    if (job.mirror) LeaveClashes(run, job);
   }
   for (; job.next < job.files.size(); ++job.next) {
     if (run.shared.Stopped()) return Ended::kDone;
@@ -258,6 +280,8 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     job.tries = 0;
     job.announced = false;
   }
+  if (job.mirror && !run.shared.Stopped())
+    DeleteGone(run, job.RemotePath, *job.mirror, job.listing);
   return Ended::kDone;
 }
 

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "local/listing.h"
+#include "upload/differs.h"
 #include "upload/failure.h"
+#include "upload/mirror.h"
 #include "upload/run_state.h"
 
 // Files of one directory for a connection to send: where they are, and the remote directory
@@ -22,6 +24,9 @@ struct FileJob {
   std::vector<ListingEntry> files;
   std::string RemotePath;
   bool compare = false;
+  // "/m": the directory's local names, against which the server's are found gone.
+  std::shared_ptr<const LocalNames> mirror;
+  ServerListing listing;   // once compared
   std::size_t next = 0;    // the first file not yet judged
   int tries = 0;           // how often that file lost its connection ("/r")
   bool announced = false;  // that file was said to be on its way when its connection was lost

@@ -95,6 +95,11 @@ std::string TemporaryName(const std::string& name, std::uint32_t random) {
 }
 
 Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry) {
+  if (run.options.DryRun) {
+    run.WriteMessage("Будет отправлен файл \"" + LocalDir.Text() + entry.name + "\"");
+    CountSent(run, std::max<std::int64_t>(entry.size, 0));
+    return Failure();
+  }
   std::int64_t bytes = 0;
   const std::string stored =
       run.options.Atomic ? TemporaryName(entry.name, run.Random()) : entry.name;

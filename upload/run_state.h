@@ -62,6 +62,11 @@ struct RunShared {
   std::atomic<std::int64_t> FilesSent{0};
   std::atomic<std::int64_t> BytesSent{0};
   std::atomic<std::int64_t> FilesUnchanged{0};
+  // "/m": files and directories deleted (or, with "/n", to be), and whether its cap was said.
+  std::atomic<std::int64_t> FilesDeleted{0};
+  std::atomic<std::int64_t> DirsDeleted{0};
+  std::atomic<int> Deletions{0};
+  std::atomic<bool> CapSaid{false};
   Progress progress;
 };
 

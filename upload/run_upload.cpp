@@ -26,11 +26,19 @@ std::string Grouped(std::int64_t number) {
   return digits;
 }
 
-// "/d" says what it did, since it sends files in silence.
+// "/d" says what it did, since it sends files in silence; "/m" what it deleted; "/n" what a run
+// would have done.
 void WriteSummary(RunState& run) {
-  run.WriteMessage("Отправлено файлов: " + Grouped(run.shared.FilesSent) + " (" +
-                   Grouped(run.shared.BytesSent) +
-                   " байт), без изменений: " + Grouped(run.shared.FilesUnchanged));
+  const RunShared& shared = run.shared;
+  const bool plan = run.options.DryRun;
+  std::string text = std::string(plan ? "Будет отправлено файлов: " : "Отправлено файлов: ") +
+                     Grouped(shared.FilesSent) + " (" + Grouped(shared.BytesSent) + " байт)";
+  if (run.options.Differs) text += ", без изменений: " + Grouped(shared.FilesUnchanged);
+  if (run.options.Mirror) {
+    text += std::string(plan ? ", будет удалено файлов: " : ", удалено файлов: ") +
+            Grouped(shared.FilesDeleted) + ", каталогов: " + Grouped(shared.DirsDeleted);
+  }
+  run.WriteMessage(text);
 }
 
 // FEAT once, before other connections open: what the server can do, and from it how times can
@@ -51,7 +59,7 @@ void PublishTree(RunState& run) {
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");
   UploadTree(run, run.options.LocalMask, remote, files);
-  if (run.options.Differs) WriteSummary(run);
+  if (run.options.Differs || run.options.DryRun) WriteSummary(run);
   if (!Interrupted()) run.WriteMessage("Пересылка файлов закончена");
 }
 

@@ -5,13 +5,30 @@
 #include "ftp/file_commands.h"
 #include "ftp/remote_path.h"
 #include "upload/failure.h"
+#include "upload/mirror.h"
 #include "upload/retry.h"
 
 namespace {
 
+// "/n": a directory that "/c" would make; those below it need no asking.
+bool SayMade(RunState& run, const std::string& path) {
+  run.WriteMessage("Будет создан каталог \"" + path + "\"");
+  return true;
+}
+
+FileJob Job(const DirectoryContext& dir, std::vector<ListingEntry> files, bool compare) {
+  FileJob job;
+  job.LocalDir = dir.LocalDir;
+  job.files = std::move(files);
+  job.RemotePath = dir.RemotePath;
+  job.compare = compare;
+  return job;
+}
+
 // "/d" and "/p" save round trips where the walk knows the parent: it entered it, so MKD of the
 // directory alone is enough; and in a parent that "/c" just made, no directory can be there yet.
 bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* refusal) {
+  if (run.options.DryRun) return SayMade(run, dir.RemotePath);
   if (MakeDirectory(run.ftp(), dir.RemotePath).IsPositive()) {
     run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
   }
@@ -67,10 +84,15 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     if (compare) {
       compared.push_back(entry);
     } else {
-      walker.files.Send(FileJob{dir.LocalDir, {entry}, dir.RemotePath, false});
+      walker.files.Send(Job(dir, {entry}, false));
     }
   }
-  if (!compared.empty()) walker.files.Send(FileJob{dir.LocalDir, compared, dir.RemotePath, true});
+  // "/m" lists a directory that was there also when nothing in it is to be sent.
+  const bool mirror = compare && walker.mirror;
+  if (compared.empty() && !mirror) return;
+  FileJob job = Job(dir, std::move(compared), true);
+  if (mirror) job.mirror = std::make_shared<const LocalNames>(dir.FileMask, entries);
+  walker.files.Send(std::move(job));
 }
 
 // With "/p" a lost connection is never a directory's failure: the walk goes on with another
@@ -96,8 +118,9 @@ SelectionRules RulesOf(const Options& options) {
   rules.TodayOnly = options.TodayOnly;
   rules.Recurse = options.Recurse;
   rules.Utf8Names = options.Utf8Names;
-  // Dates and sizes cost a call per entry on some platforms; only "/t" and "/d" read them.
-  rules.Details = options.TodayOnly || options.Differs;
+  // Dates and sizes cost a call per entry on some platforms; only "/t", "/d" and "/n" (which
+  // says how much it would send) read them.
+  rules.Details = options.TodayOnly || options.Differs || options.DryRun;
   return rules;
 }
 
@@ -127,6 +150,11 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
   const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath};
   const SelectionRules rules = RulesOf(run.options);
   Walker walker{rules, DirectoryChain(), TreeScan(rules, split.FileMask), files};
+  walker.mirror = run.options.Mirror && !run.options.TodayOnly;
+  // Files that "/t" leaves out are not gone.
+  if (run.options.Mirror && run.options.TodayOnly) {
+    run.WriteMessage("С ключом \"/t\" ключ \"/m\" на сервере ничего не удаляет");
+  }
   walker.chain.Enter(top.LocalDir);
   UploadDirectory(run, top, walker);
   files.Finish();
@@ -138,14 +166,22 @@ void UploadTree(RunState& run, const std::string& LocalMask, const std::string& 
 void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker) {
   TreeContent content;
   const bool known = walker.scan.Take(dir.LocalDir, &content);
-  if (known && !content.eligible && !content.failed) return;
+  if (known && !content.eligible && !content.failed && !walker.mirror) return;
   std::vector<ListingEntry> entries;
   if (!ReadDirectory(walker.rules, dir.LocalDir, dir.FileMask, &entries)) {
     Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
   if (!known) content = walker.scan.ContentOf(dir.LocalDir, entries, walker.chain);
-  if (!content.eligible && !content.failed) return;
+  // A mistyped mask or an unmounted drive must not empty the server.
+  if (walker.mirror && !content.eligible && dir.LocalDir.below.empty()) {
+    Report(run,
+           {"По маске \"" + dir.FileMask +
+            "\" не выбран ни один локальный файл: на сервере ничего не удаляется"},
+           kExitTransfer);
+    walker.mirror = false;
+  }
+  if (!content.eligible && !content.failed && !walker.mirror) return;
   Entered entered = Entered::kNo;
   if (content.eligible) {
     // A local directory name with a line break would put a command of its own into CWD.
@@ -153,7 +189,14 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
     if (!Enter(run, dir, walker, &entered)) return;
-    run.ftp().RemoteDir = dir.RemotePath;
+    // "/n" is where the directory would be made only in its plan.
+    const bool planned = run.options.DryRun && entered == Entered::kCreated;
+    run.ftp().RemoteDir = planned ? std::string() : dir.RemotePath;
+  } else if (walker.mirror && !HasLineBreak(dir.RemotePath) &&
+             ChangeDirectory(run.ftp(), dir.RemotePath).IsPositive()) {
+    // Nothing to send here, but what the server holds may be gone; where the server has no
+    // such directory, nothing is.
+    entered = Entered::kExisting;
   }
   SendFiles(run, dir, entries, entered, walker);
   VisitSubdirectories(run, dir, entered, entries, walker);
@@ -161,7 +204,14 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
 
 bool MakeRemotePath(RunState& run, const DirectoryContext& dir, Reply* refusal) {
   const std::vector<std::string> prefixes = RemotePathPrefixes(dir.RemotePath);
+  bool missing = false;
   for (const std::string& prefix : prefixes) {
+    // "/n" asks which of the path is there, and says what it would make of the rest.
+    if (run.options.DryRun) {
+      missing = missing || !ChangeDirectory(run.ftp(), prefix).IsPositive();
+      if (missing) SayMade(run, prefix);
+      continue;
+    }
     // A refused MKD is not reported: the directory may exist already.
     if (MakeDirectory(run.ftp(), prefix).IsPositive()) {
       run.WriteMessage("На сервере создан каталог \"" + prefix + "\"");

@@ -28,6 +28,7 @@ struct Walker {
   DirectoryChain chain;
   TreeScan scan;
   ConnectionPool& files;
+  bool mirror = false;  // "/m" deletes what is gone, unless it stood down
 };
 
 // Sends what LocalMask selects into RemotePath; the files go through the pool.

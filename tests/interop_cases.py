@@ -328,6 +328,24 @@ def mirror(kind, plan):
 CASES += [mirror(kind, plan) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
           for plan in (False, True)]
 
+# pure-ftpd stops a listing at -L entries ("226 Output truncated to 3 matches"): such a listing
+# is no ground for deleting anything.
+TRUNCATED = {'/site/p%d.html' % n: b'page' for n in range(6)}
+
+
+def nothing_deleted(case, result):
+    text = result['out'].decode('utf-8') if b'\xd0' in result['out'] else result['out'].decode(
+        'cp866', 'replace')
+    cut = 'Каталог "/site" на сервере прочитан не полностью: в нём ничего не удаляется'
+    return [] if cut in text and 'удалён' not in text else ['%r' % text[-400:]]
+
+
+CASES += [dict(name='pure-ftpd: /m on a truncated listing deletes nothing', real='pure-ftpd',
+               options=dict(max_listed=3), args=args('p*', '/site', '/m'),
+               tree={'p%d.html' % n: (b'page', T0) for n in range(4)},
+               dirs=('/', '/site') + tuple((p, d, T0) for p, d in TRUNCATED.items()),
+               out=None, code=5, files=TRUNCATED, check=nothing_deleted)]
+
 # "/a": the server's copy is replaced only once the new one is whole. A reader on the server sees
 # the old file or the new one, never a part; a server stopped in the middle leaves the old file.
 A_TREE = {'a.dat': data(1000), 'sub/b.dat': data(2000), 'sub/c.dat': b''}

@@ -13,7 +13,8 @@ connection's TLS session, which vsftpd and proftpd require by default), ipv6 (li
 only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
 greeting), passive_ports (vsftpd's: how many, 16 by default; with fewer than the connections
 that want one at once, vsftpd answers "500 OOPS: vsf_sysutil_bind" and closes), max_rate
-(vsftpd's local_max_rate: bytes per second for each transfer), max_store
+(vsftpd's local_max_rate: bytes per second for each transfer), max_listed (pure-ftpd's -L: the
+entries a listing stops at, "226 Output truncated to N matches"), max_store
 (proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
 one address: vsftpd max_per_ip, proftpd MaxConnectionsPerHost, pure-ftpd -C, pyftpdlib
 max_cons_per_ip), allow_overwrite (False: proftpd's AllowOverwrite off). For example
@@ -272,7 +273,8 @@ def pure_ftpd(s, login, password):
     return [tree + '/usr/sbin/pure-ftpd', '-S', '127.0.0.1,%d' % s.port, '-l',
             'puredb:%s/pure.pdb' % s.base, '-E', '-A', '-j', '-H', '-p', '%d:%d' % (s.low, s.high)
             ] + (['-Y', '3', '-2', s.tls.pem] if s.tls else []) + (
-            ['-C', str(s.max_per_ip)] if s.max_per_ip is not None else [])
+            ['-C', str(s.max_per_ip)] if s.max_per_ip is not None else []) + (
+            ['-L', '%d:5' % s.max_listed] if s.max_listed is not None else [])
 
 
 PYFTPDLIB = '''
@@ -363,7 +365,8 @@ TLS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib')
 OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
-               allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',))
+               allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',),
+               max_listed=('pure-ftpd',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -376,7 +379,7 @@ class RealServer:
     the client's encoding, to its bytes, and mtimes to its modification time in whole seconds.
     host is where it listens, address that with the port, as a URL has it."""
     tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
-    max_rate = None
+    max_rate = max_listed = None
     ipv6, chroot, allow_overwrite = False, True, True
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):

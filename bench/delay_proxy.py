@@ -139,6 +139,7 @@ class Side(asyncio.Protocol):
 
     def data_received(self, data):
         line = self.out.line
+        line.carried += len(data)
         for at in range(0, len(data), PIECE):
             piece = data[at:at + PIECE]
             self.out.push(piece, len(piece), line.bucket.take(len(piece)))
@@ -254,6 +255,7 @@ class Line:
         self.loop = loop
         self.bucket = Bucket(loop, mbit * 1e6 / 8)
         self.delay = rtt_ms / 2000.0
+        self.carried = 0  # bytes taken in, all connections together
 
 
 class Proxy:
@@ -285,14 +287,14 @@ class DelayProxy:
 
     def __init__(self, listen, to, ports, rtt_ms, mbit):
         self.args = (listen, to, ports, rtt_ms, mbit)
-        self.loop = self.thread = None
+        self.loop = self.thread = self.proxy = None
 
     def start(self):
         started, failed = threading.Event(), []
 
         def run():
             self.loop = asyncio.new_event_loop()
-            proxy = Proxy(self.loop, *self.args)
+            proxy = self.proxy = Proxy(self.loop, *self.args)
             try:
                 self.loop.run_until_complete(proxy.start())
             except OSError as e:

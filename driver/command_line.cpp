@@ -68,6 +68,7 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
     return SwitchValue(parameter, kDefaultConnections, 1, kMostConnections, &read->Parallel);
   }
   if (name == "/n") read->DryRun = true;
+  if (name == "/v") read->Verify = true;
   if (name == "/m") {
     read->Mirror = read->Differs = true;
     return SwitchValue(parameter, 0, 1, kMostDeletions, &read->MostDeletions);

@@ -138,16 +138,17 @@ TEST(ParseCommandLine, ReadsSwitchValuesAfterAColon) {
   }
 }
 
-// "/m" implies "/d" and takes a cap on deletions; "/n" changes nothing.
+// "/m" implies "/d" and takes a cap on deletions; "/n" changes nothing; "/v" checks.
 TEST(ParseCommandLine, ReadsMirrorWithItsCapAndNoChanges) {
   const struct {
     const char* parameter;
     int cap;  // -1: refused; -2: no "/m"
     bool dry;
+    bool verify = false;
   } cases[] = {
       {"/m", 0, false},        {"/M:5", 5, false},  {"/mirror", 0, false}, {"/m:1000000", 1000000, false},
       {"/m:0", -1, false},     {"/m:1000001", -1, false}, {"/m:", -1, false}, {"/n", -2, true},
-      {"/nochange", -2, true},
+      {"/nochange", -2, true}, {"/V", -2, false, true}, {"/verify:1", -2, false, true},
   };
   for (const auto& c : cases) {
     Options line;
@@ -158,5 +159,6 @@ TEST(ParseCommandLine, ReadsMirrorWithItsCapAndNoChanges) {
     EXPECT_EQ(line.Differs, c.cap >= 0) << c.parameter;
     EXPECT_EQ(line.MostDeletions, std::max(c.cap, 0)) << c.parameter;
     EXPECT_EQ(line.DryRun, c.dry) << c.parameter;
+    EXPECT_EQ(line.Verify, c.verify) << c.parameter;
   }
 }

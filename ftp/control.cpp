@@ -20,10 +20,14 @@ void SetTimeout(FtpConnection& ftp, int seconds) {
   }
 }
 
+void SendCommand(FtpConnection& ftp, const std::string& command) {
+  ftp.ControlConnection.SendText(ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
+}
+
 Reply Exchange(FtpConnection& ftp, const std::string& command) {
   // Callers refuse such texts with their own messages; this is the last line of defence.
   if (HasLineBreak(command)) return Reply();
-  ftp.ControlConnection.SendText(ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
+  SendCommand(ftp, command);
   return ReadReply(ftp.ControlConnection);
 }
 

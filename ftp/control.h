@@ -47,8 +47,9 @@ struct FtpConnection {
   // The area files are copied through, made once: under wine a large allocation per file costs
   // more than sending the file.
   std::unique_ptr<char[]> CopyBuffer;
-  bool BinaryType = false;  // TYPE I is in force
-  std::string RemoteDir;    // the current remote directory, as last entered; empty: unknown
+  bool BinaryType = false;                    // TYPE I is in force
+  DigestKind HashChosen = DigestKind::kNone;  // what OPTS HASH set for HASH
+  std::string RemoteDir;  // the current remote directory, as last entered; empty: unknown
 };
 
 // Every wait of both connections, in seconds.
@@ -56,6 +57,8 @@ void SetTimeout(FtpConnection& ftp, int seconds);
 
 // Sends the command and CR LF on the control connection and reads its whole reply.
 Reply Exchange(FtpConnection& ftp, const std::string& command);
+// Sends the command alone; its reply is the caller's to read.
+void SendCommand(FtpConnection& ftp, const std::string& command);
 // Sends the commands in one go and reads their replies in order: a round trip for them all. A
 // server that drops the commands after the first is found out by a reply that does not come
 // soon: the server's connections send one command at a time from then on, those unanswered

@@ -39,6 +39,25 @@ Reply RemoveFile(FtpConnection& ftp, const std::string& name) {
   return Exchange(ftp, "DELE " + name);
 }
 
+Reply AskSize(FtpConnection& ftp, const std::string& name) { return Exchange(ftp, "SIZE " + name); }
+
+bool AskDigest(FtpConnection& ftp, const std::string& name, DigestKind kind, std::string* hex,
+               Reply* reply) {
+  const unsigned bit = 1u << static_cast<int>(kind);
+  // HASH takes the rest of the line as the path; the X commands may read numbers after it.
+  if ((ftp.Server.Features.hash_digests & bit) == 0) {
+    *reply = Exchange(ftp, std::string(DigestCommand(kind)) + " " + name);
+    return ParseDigestReply(*reply, kind, false, hex);
+  }
+  if (ftp.HashChosen != kind) {
+    *reply = Exchange(ftp, std::string("OPTS HASH ") + HashName(kind));
+    if (!reply->IsPositive()) return false;
+    ftp.HashChosen = kind;
+  }
+  *reply = Exchange(ftp, "HASH " + name);
+  return ParseDigestReply(*reply, kind, true, hex);
+}
+
 Reply RemoveDir(FtpConnection& ftp, const std::string& path) {
   return Exchange(ftp, "RMD " + path);
 }

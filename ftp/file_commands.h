@@ -23,6 +23,14 @@ Reply RemoveDir(FtpConnection& ftp, const std::string& path);
 // said no.
 bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& to, Reply* refusal);
 
+// SIZE (RFC 3659), in TYPE I.
+Reply AskSize(FtpConnection& ftp, const std::string& name);
+// The server's digest of the file, in lower-case hexadecimal: by HASH where FEAT names the
+// digest on its line (after OPTS HASH, once per connection), else by its X command. False when
+// the server told none; the reply in `reply`.
+bool AskDigest(FtpConnection& ftp, const std::string& name, DigestKind kind, std::string* hex,
+               Reply* reply);
+
 // Gives the file a time (UTC, seconds since 1970): MFMT where FEAT lists it, else the
 // two-argument form of MDTM that vsftpd takes.
 Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified);

@@ -26,6 +26,7 @@ LoginResult Closed(FtpConnection& ftp, LoginFault fault, FailureKind kind) {
 
 LoginResult Greet(FtpConnection& ftp, const Host& host, int port) {
   ftp.BinaryType = false;
+  ftp.HashChosen = DigestKind::kNone;
   ftp.RemoteDir.clear();
   FailureKind kind = FailureKind::kLost;
   if (!ftp.ControlConnection.Connect(host, port) || !AwaitGreeting(ftp.ControlConnection, &kind)) {

@@ -70,6 +70,18 @@ std::vector<std::string> Words(const std::string& line) {
   return words;
 }
 
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (c == separator) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
 bool IsMonth(const std::string& word) {
   static const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -215,8 +227,53 @@ ServerFeatures ParseFeatures(const Reply& reply) {
     features.mfmt = features.mfmt || name == "MFMT";
     features.mdtm = features.mdtm || name == "MDTM";
     features.utf8 = features.utf8 || name == "UTF8";
+    for (DigestKind kind :
+         {DigestKind::kCrc32, DigestKind::kMd5, DigestKind::kSha1, DigestKind::kSha256}) {
+      const unsigned bit = 1u << static_cast<int>(kind);
+      if (name == DigestCommand(kind)) features.x_digests |= bit;
+      if (name != "HASH" || words.size() < 2) continue;
+      // "HASH CRC32;MD5;SHA-1*;SHA-256;": the star marks the one in force.
+      for (std::string offered : Split(Upper(words[1]), ';')) {
+        if (!offered.empty() && offered.back() == '*') offered.pop_back();
+        if (offered == HashName(kind)) features.hash_digests |= bit;
+      }
+    }
   }
   return features;
+}
+
+DigestKind OfferedDigest(const ServerFeatures& features) {
+  for (DigestKind kind :
+       {DigestKind::kSha256, DigestKind::kSha1, DigestKind::kMd5, DigestKind::kCrc32}) {
+    if ((features.hash_digests | features.x_digests) & (1u << static_cast<int>(kind))) return kind;
+  }
+  return DigestKind::kNone;
+}
+
+const char* HashName(DigestKind kind) {
+  switch (kind) {
+    case DigestKind::kSha256:
+      return "SHA-256";
+    case DigestKind::kSha1:
+      return "SHA-1";
+    case DigestKind::kMd5:
+      return "MD5";
+    default:
+      return "CRC32";
+  }
+}
+
+const char* DigestCommand(DigestKind kind) {
+  switch (kind) {
+    case DigestKind::kSha256:
+      return "XSHA256";
+    case DigestKind::kSha1:
+      return "XSHA1";
+    case DigestKind::kMd5:
+      return "XMD5";
+    default:
+      return "XCRC";
+  }
 }
 
 bool ParseMlsdLine(const std::string& line, std::string* name, RemoteFile* file) {
@@ -310,6 +367,44 @@ std::string FormatTimeVal(std::int64_t seconds) {
                 static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                 static_cast<int>(rest % 60));
   return text;
+}
+
+bool ParseSizeReply(const Reply& reply, std::int64_t* size) {
+  const std::string& line = reply.first_line();
+  if (!reply.complete || line.compare(0, 4, "213 ") != 0) return false;
+  const std::vector<std::string> words = Words(line.substr(4));
+  if (words.empty() || !AllDigits(words.front()) || words.front().size() > 18) return false;
+  *size = std::strtoll(words.front().c_str(), nullptr, 10);
+  return true;
+}
+
+bool IsUnknownCommand(const Reply& reply) {
+  const std::string& line = reply.first_line();
+  return reply.complete && (line.compare(0, 3, "500") == 0 || line.compare(0, 3, "502") == 0);
+}
+
+bool ParseDigestReply(const Reply& reply, DigestKind kind, bool hash_form, std::string* hex) {
+  const std::string& line = reply.last_line;
+  if (!reply.complete || line.size() < 4 || line[0] != '2') return false;
+  const std::vector<std::string> words = Words(line.substr(4));
+  const std::size_t at = hash_form ? 2 : 0;
+  if (words.size() <= at || (hash_form && Upper(words[0]) != HashName(kind))) return false;
+  std::string digits = words[at];
+  const std::size_t length = kind == DigestKind::kCrc32  ? 8
+                             : kind == DigestKind::kMd5  ? 32
+                             : kind == DigestKind::kSha1 ? 40
+                                                         : 64;
+  // A CRC may come without its leading zeros.
+  if (kind == DigestKind::kCrc32 && digits.size() < length) {
+    digits.insert(0, length - digits.size(), '0');
+  }
+  if (digits.size() != length ||
+      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return false;
+  }
+  for (char& c : digits) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  *hex = digits;
+  return true;
 }
 
 bool ParseMdtmReply(const Reply& reply, std::int64_t* seconds) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/socket.h"
+#include "text/digest.h"
 
 // One whole reply: a multi-line reply (RFC 959, "123-" ... "123 ") is read up to its last line.
 struct Reply {
@@ -59,8 +60,17 @@ struct ServerFeatures {
   bool mfmt = false;  // sets a file's time
   bool mdtm = false;  // tells a file's time; vsftpd also sets it with two arguments
   bool utf8 = false;  // RFC 2640
+  // Digests of a stored file, a bit (1 << DigestKind) for each: by HASH (draft-bryan-ftpext-hash,
+  // which names them on its line) and by XSHA256, XSHA1, XMD5 and XCRC.
+  unsigned hash_digests = 0;
+  unsigned x_digests = 0;
 };
 ServerFeatures ParseFeatures(const Reply& reply);
+// The strongest digest the server computes either way; kNone when it computes none.
+DigestKind OfferedDigest(const ServerFeatures& features);
+// HASH's name of a digest ("SHA-256"), and the X command's ("XSHA256").
+const char* HashName(DigestKind kind);
+const char* DigestCommand(DigestKind kind);
 
 // A plain file or a directory of a remote directory listing.
 struct RemoteFile {
@@ -86,6 +96,13 @@ bool SaysTruncated(const Reply& reply);
 // 1970 on.
 bool ParseTimeVal(const std::string& text, std::int64_t* seconds);
 std::string FormatTimeVal(std::int64_t seconds);
+// The size of a 213 reply to SIZE.
+bool ParseSizeReply(const Reply& reply, std::int64_t* size);
+// Whether the server does not know the command at all (500, 502), rather than refusing it.
+bool IsUnknownCommand(const Reply& reply);
+// The digest in the last line of a reply to HASH ("213 SHA-256 0-49 <hex> name") or to an X
+// command ("250 <HEX>"), in lower case; CRC-32 as eight digits.
+bool ParseDigestReply(const Reply& reply, DigestKind kind, bool hash_form, std::string* hex);
 // The time of a 213 reply to MDTM.
 bool ParseMdtmReply(const Reply& reply, std::int64_t* seconds);
 

@@ -139,6 +139,45 @@ TEST(ParseFeatures, ReadsTheFeaturesARunUses) {
   feat.lines = {"500 FEAT not understood"};
   features = ParseFeatures(feat);
   EXPECT_FALSE(features.mdtm || features.mlsd || features.mfmt || features.utf8);
+  EXPECT_EQ(OfferedDigest(features), DigestKind::kNone);
+  // proftpd's mod_digest; a HASH line with MD5 alone, and XCRC beside it.
+  feat.lines = {"211-Features:", " HASH CRC32;MD5;SHA-1*;SHA-256;SHA-512;", " XCRC", " XSHA1",
+                "211 End"};
+  EXPECT_EQ(OfferedDigest(ParseFeatures(feat)), DigestKind::kSha256);
+  feat.lines = {"211-Features:", " hash md5*", " XCRC", " XSHA", "211 End"};
+  features = ParseFeatures(feat);
+  EXPECT_EQ(OfferedDigest(features), DigestKind::kMd5);
+  EXPECT_EQ(features.x_digests, 1u << static_cast<int>(DigestKind::kCrc32));
+}
+
+// HASH names the digest and its range; X commands answer with the digest alone.
+TEST(ParseDigestReply, TakesTheDigestOfTheLastLine) {
+  const std::string sha256 = "a948904f2f0f479b8f8197694b30184b0d2ed1c1cd2a1ec0fb85d299a192a447";
+  const struct {
+    std::vector<std::string> lines;
+    DigestKind kind;
+    bool hash_form;
+    const char* hex;  // nullptr: not read
+  } cases[] = {
+      {{"213-Computing SHA-256 digest", "213 SHA-256 0-12 " + sha256 + " a b.txt"},
+       DigestKind::kSha256, true, sha256.c_str()},
+      {{"213 SHA-1 0-12 " + sha256 + " a.txt"}, DigestKind::kSha256, true, nullptr},
+      {{"250-Computing CRC32 digest", "250 AF083B2D"}, DigestKind::kCrc32, false, "af083b2d"},
+      {{"250 83B2D"}, DigestKind::kCrc32, false, "00083b2d"},
+      {{"250 6F5902AC237024BDD0C176CB93063DC"}, DigestKind::kMd5, false, nullptr},
+      {{"213 6f5902ac237024bdd0c176cb93063dcg"}, DigestKind::kMd5, false, nullptr},
+      {{"550 a.txt: No such file or directory"}, DigestKind::kSha1, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    Reply reply;
+    reply.complete = true;
+    reply.lines = c.lines;
+    reply.last_line = c.lines.back();
+    std::string hex = "unchanged";
+    EXPECT_EQ(ParseDigestReply(reply, c.kind, c.hash_form, &hex), c.hex != nullptr)
+        << c.lines.back();
+    EXPECT_EQ(hex, c.hex ? c.hex : "unchanged") << c.lines.back();
+  }
 }
 
 // An MLSD line gives a plain file's size and time; a LIST line its size alone; both name a

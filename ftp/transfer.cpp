@@ -22,10 +22,11 @@ enum class Copy { kDone, kSourceFault, kSendFault };
 // Copies the source in reads of up to kReadUnit bytes, each sent at once. A file that reached the
 // server only in part is never taken as sent: a read or a send failed, or the source ended short
 // of its size at opening. A file that grows is sent up to its new end.
-Copy CopyToData(DataSource& source, TSocket& data, char* buffer, std::int64_t* copied) {
+Copy CopyToData(DataSource& source, TSocket& data, char* buffer, std::int64_t expected,
+                std::int64_t* copied) {
   for (;;) {
     int got = source.Read(buffer, kReadUnit);
-    if (got == 0) return *copied >= source.Size() ? Copy::kDone : Copy::kSourceFault;
+    if (got == 0) return *copied >= expected ? Copy::kDone : Copy::kSourceFault;
     if (got < 0) return Copy::kSourceFault;
     if (!data.Send(buffer, got)) return Copy::kSendFault;
     *copied += got;
@@ -57,7 +58,11 @@ bool ClosesAfterRefusal(TSocket& control) {
 }
 
 TransferResult Failed(TransferFault fault, FailureKind kind, std::int64_t bytes = 0) {
-  return {fault, kind, bytes};
+  TransferResult result;
+  result.fault = fault;
+  result.kind = kind;
+  result.bytes = bytes;
+  return result;
 }
 
 // Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
@@ -93,9 +98,10 @@ TransferResult Owed(TransferResult result) {
   return result;
 }
 
-// The bytes, after STOR was taken: TLS where the settings ask for it, the copy, the end of the
-// data, and the completion reply.
-TransferResult SendData(FtpConnection& ftp, DataSource& source) {
+// The bytes from `from` on, after STOR was taken: TLS where the settings ask for it, the copy,
+// the end of the data, and the completion reply.
+TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t from,
+                        const std::string* size_of) {
   TSocket& data = ftp.DataConnection;
   // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
   // come before as the end of the connection.
@@ -107,7 +113,7 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source) {
   if (!ftp.CopyBuffer) ftp.CopyBuffer.reset(new char[kReadUnit]);
   std::int64_t bytes = 0;
   Watched watched(source);
-  Copy copy = CopyToData(source, data, ftp.CopyBuffer.get(), &bytes);
+  Copy copy = CopyToData(source, data, ftp.CopyBuffer.get(), source.Size() - from, &bytes);
   source.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
@@ -126,9 +132,13 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source) {
   if (copy == Copy::kSendFault) {
     return Owed(Failed(TransferFault::kDataLost, FailureKind::kLost, bytes));
   }
+  // The server has read the end of the data: SIZE waits behind the confirmation.
+  if (size_of != nullptr) SendCommand(ftp, "SIZE " + *size_of);
   const Reply done = ReadReply(ftp.ControlConnection);
-  if (done.IsPositive()) return {TransferFault::kNone, FailureKind::kPermanent, bytes};
-  return Failed(TransferFault::kNotConfirmed, KindOf(done), bytes);
+  TransferResult result = Failed(TransferFault::kNotConfirmed, KindOf(done), bytes);
+  if (done.IsPositive()) result = Failed(TransferFault::kNone, FailureKind::kPermanent, bytes);
+  if (size_of != nullptr && done.complete) result.size = ReadReply(ftp.ControlConnection);
+  return result;
 }
 
 }  // namespace
@@ -139,19 +149,33 @@ void UseBinaryType(FtpConnection& ftp) {
   ftp.BinaryType = true;
 }
 
-TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source) {
+TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source,
+                         std::int64_t from, bool size_after) {
   // A name with a line break would smuggle a command into STOR.
   if (HasLineBreak(remote_name)) {
     return Failed(TransferFault::kStoreRefused, FailureKind::kPermanent);
   }
+  if (from > 0 && !source.SkipTo(from)) {
+    return Failed(TransferFault::kSourceFault, FailureKind::kPermanent);
+  }
   TransferResult result = OpenDataConnection(ftp);
   if (result.failed()) return result;
-  const Reply reply = Exchange(ftp, "STOR " + remote_name);
+  Reply reply;
+  if (from > 0) {
+    reply = Exchange(ftp, "REST " + std::to_string(from));
+    // proftpd refuses REST before STOR unless AllowStoreRestart is on; APPE needs no REST.
+    if (!reply.complete) return Failed(TransferFault::kStoreRefused, FailureKind::kLost);
+    reply = Exchange(ftp, (reply.IsIntermediate() ? "STOR " : "APPE ") + remote_name);
+  } else {
+    reply = Exchange(ftp, "STOR " + remote_name);
+  }
   if (reply.IsRefusal()) {
     ftp.DataConnection.Close();
+    if (from > 0 && reply.complete) return Failed(TransferFault::kResumeRefused, KindOf(reply));
     return Failed(TransferFault::kStoreRefused, KindOf(reply));
   }
-  return SendData(ftp, source);
+  const bool along = size_after && ftp.Server.Pipelined == Pipelining::kWorks;
+  return SendData(ftp, source, from, along ? &remote_name : nullptr);
 }
 
 void SkipOwedReply(FtpConnection& ftp, int seconds) {

@@ -18,6 +18,8 @@ class DataSource {
   virtual std::int64_t Size() const = 0;
   // Reading is over; the source is given back before the server's verdict is waited for.
   virtual void Close() = 0;
+  // Reading goes on from the byte at `offset` (a transfer that resumes); false when it cannot.
+  virtual bool SkipTo(std::int64_t offset) = 0;
 
   // Told of the bytes as they go out (a progress line): Begin before the first, End once the
   // transfer is judged, sent or not.
@@ -35,6 +37,7 @@ enum class TransferFault {
   kPassiveRefused,    // PASV or EPSV refused
   kNoDataConnection,  // a passive reply that cannot be read, or no connect to its port
   kStoreRefused,      // STOR refused
+  kResumeRefused,     // REST with STOR, and APPE, refused: the file is to go from its first byte
   kSourceFault,       // the source could not be read whole
   kDataLost,          // the data connection failed, or did not end cleanly
   kNotConfirmed,      // no positive completion reply
@@ -46,6 +49,8 @@ struct TransferResult {
   std::int64_t bytes = 0;  // bytes the server took
   // The transfer ended before the server's completion reply, which is still to come.
   bool reply_owed = false;
+  // The reply to SIZE where it went with the end of the data; incomplete where it did not.
+  Reply size;
 
   bool failed() const { return fault != TransferFault::kNone; }
 };
@@ -54,8 +59,12 @@ struct TransferResult {
 void UseBinaryType(FtpConnection& ftp);
 
 // Stores the source's bytes under the name in the current remote directory: a data connection,
-// STOR, the bytes, and the server's confirmation.
-TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source);
+// STOR, the bytes, and the server's confirmation. From a byte other than the first: the rest
+// of the source, after REST and STOR, or where REST is refused with APPE (RFC 959). With
+// `size_after`, where the server is known to answer commands sent in one go, SIZE of the file
+// goes out as soon as the data has ended, so that its reply follows the confirmation.
+TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, DataSource& source,
+                         std::int64_t from = 0, bool size_after = false);
 
 // Reads the completion reply that a transfer which ended early left owed, waiting at most
 // `seconds`, so that it cannot pass for the reply to the next command (a DELE that tidies up).

@@ -60,6 +60,7 @@ static void CheckParse(const std::vector<std::string>& parameters) {
       want.Parallel = value;
     }
     want.DryRun |= i >= 5 && letter == 'n';
+    want.Verify |= i >= 5 && letter == 'v';
     if (i >= 5 && letter == 'm') {
       bad_value |= !ValueFits(parameters[i], 1, 1000000, 0, &value);
       want.Mirror = want.Differs = true;
@@ -82,7 +83,7 @@ static void CheckParse(const std::vector<std::string>& parameters) {
         line.Atomic == want.Atomic && line.Utf8Names == want.Utf8Names &&
         line.Retries == want.Retries && line.Parallel == want.Parallel &&
         line.Mirror == want.Mirror && line.MostDeletions == want.MostDeletions &&
-        line.DryRun == want.DryRun);
+        line.DryRun == want.DryRun && line.Verify == want.Verify);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

@@ -20,6 +20,8 @@ class LocalFile {
   bool Open(const LocalPath& dir, const std::string& name);
   // Bytes read, 0 at the end of the file, -1 on a read error.
   int Read(char* buffer, int size);
+  // Reading goes on from the byte at `offset`; false when it cannot.
+  bool Seek(std::int64_t offset);
   void Close();
   // The size when the file was opened.
   std::int64_t Size() const { return size_; }

@@ -28,6 +28,10 @@ int LocalFile::Read(char* buffer, int size) {
   }
 }
 
+bool LocalFile::Seek(std::int64_t offset) {
+  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
 void LocalFile::Close() {
   if (handle_ >= 0) close(static_cast<int>(handle_));
   handle_ = -1;

@@ -32,6 +32,12 @@ int LocalFile::Read(char* buffer, int size) {
   return static_cast<int>(got);
 }
 
+bool LocalFile::Seek(std::int64_t offset) {
+  LARGE_INTEGER at{};
+  at.QuadPart = offset;
+  return SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), at, nullptr, FILE_BEGIN) != 0;
+}
+
 void LocalFile::Close() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;

@@ -210,11 +210,24 @@ def once(key, how):
     return {key: [how, DEFAULTS.get(key)]}
 
 
-def retried(at, redo, why=LOST):
+def RESUMED(rel, offset):
+    return 'Продолжаем отправку файла "{L}%s" с байта %d' % (rel, offset)
+
+
+def SAVED(offset):
+    return 'Продолжено файлов: 1 (не отправлено повторно: %s байт)' % '{:,}'.format(offset).replace(
+        ',', ' ')
+
+
+def retried(at, redo, why=LOST, resumed=None):
     """The run's messages with a failure after message `at` and the run going on from message
-    `redo` on a new connection (0: the connection itself again)."""
+    `redo` on a new connection (0: the connection itself again); a file whose data had started
+    goes on from `resumed` (its name and the bytes the server holds)."""
     again = [why, retry_line(1, 3, RETRY_TIMEOUT)] + ([] if redo == 0 else [OPEN, AUTH])
-    return WHOLE_RUN[:at] + again + WHOLE_RUN[redo:]
+    rest = WHOLE_RUN[redo:]
+    if resumed:
+        rest = [RESUMED(*resumed)] + rest[1:-1] + [SAVED(resumed[1]), END]
+    return WHOLE_RUN[:at] + again + rest
 
 
 # (step, its script, after which message it fails, from which message the run goes on)
@@ -241,12 +254,15 @@ def retry_honest(case, result):
 
 CASES += [
     dict(name='/r: %s once at %s' % (how.lower(), step), args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
-         script=script(how), env=QUICK_RETRY, out=retried(at, redo), code=0, check=retry_honest)
+         script=script(how), env=QUICK_RETRY, code=0, check=retry_honest,
+         # The completion reply lost: the server holds the whole file, and nothing goes again.
+         out=retried(at, redo, resumed=('d1{/}b.bin', 1000) if step == 'the completion reply'
+                     else None))
     for step, script, at, redo in RETRY_STEPS for how in ('CLOSE', 'SILENT')
 ] + [
     dict(name='/r: %s once in the middle of the data' % how.lower(), args=ARGS + ['/r'],
          tree=tree, dirs=DIRS, script={'DATA': ['%s 100000' % how, None]}, env=QUICK_RETRY,
-         out=retried(5, 4), code=0, check=retry_honest)
+         out=retried(5, 4, resumed=('a.bin', 100000)), code=0, check=retry_honest)
     for how, tree in (('RESET', BIG_TREE), ('CLOSE', TREE), ('SILENT', BIG_TREE))
 ] + [
     dict(name='/r: 421 at the greeting, then a server that greets', args=ARGS + ['/r'], tree=TREE,
@@ -255,6 +271,26 @@ CASES += [
     dict(name='/r: 450 to STOR, then the file is taken', args=ARGS + ['/r'], tree=TREE, dirs=DIRS,
          script=once('STOR b.bin', '450 Busy, try later'), env=QUICK_RETRY,
          out=retried(7, 6, REFUSED_NOW), code=0, check=retry_honest),
+]
+
+
+# Resuming where REST before STOR is refused (proftpd without AllowStoreRestart): APPE goes on;
+# where APPE is refused too, the whole file goes again.
+A_CUT = [OPEN, AUTH, START, CWD('/r'), SEND('a.bin'), LOST, retry_line(1, 3, RETRY_TIMEOUT), OPEN,
+         AUTH]
+CASES += [
+    dict(name='/r: REST refused, APPE goes on', args=ARGS + ['/r'], tree={'a.bin': BIG},
+         dirs=DIRS, env=QUICK_RETRY,
+         script={'DATA': ['RESET 100000', None], 'REST': '502 Not implemented'},
+         out=A_CUT + [RESUMED('a.bin', 100000), SAVED(100000), END],
+         code=0, check=lambda case, result: retry_honest(case, result) + (
+             [] if 'APPE a.bin' in result['server'].commands else ['no APPE'])),
+    dict(name='/r: REST and APPE refused: the whole file again', args=ARGS + ['/r'],
+         tree={'a.bin': BIG}, dirs=DIRS, env=QUICK_RETRY,
+         script={'DATA': ['RESET 100000', None], 'REST': '502 Not implemented',
+                 'APPE': '502 Not implemented'},
+         out=A_CUT + [RESUMED('a.bin', 100000), SEND('a.bin'), END],
+         code=0, check=retry_honest),
 ]
 
 

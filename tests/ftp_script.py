@@ -15,7 +15,8 @@ successive replies, its last one repeating; its count is the server's, shared by
 and greets the next. "greeting" is the reply to the connection and "DONE" the completion reply of
 a STOR. "DATA" may be "RESET n", "CLOSE n" or "SILENT n": after n bytes of a STOR the data
 connection is reset, or both connections of that session are closed, or that session stops
-reading and answering; or "SLOW" (or ten times slower, "CRAWL", some 800 KiB/s), a data
+reading and answering; or "DROP_LAST" (the file's last byte is not kept) or "FLIP" (its first
+byte changes), the 226 as ever; or "SLOW" (or ten times slower, "CRAWL", some 800 KiB/s), a data
 connection with a small receive buffer, read in small
 pieces; or "TRICKLE", a byte sent back every TRICKLE_SECONDS once the client has ended the file,
 until it closes the data connection. {p1} and {p2} stand for the port of the session's passive listener ({port} for the whole
@@ -27,7 +28,10 @@ feat() varies); OPTS UTF8 ON (200); SIZE name (213 bytes, or 550); MDTM name (21
 YYYYMMDDHHMMSS, or 550), MDTM YYYYMMDDHHMMSS name (vsftpd's way: sets the time, 213) and MFMT
 YYYYMMDDHHMMSS name (sets it, "213 Modify=YYYYMMDDHHMMSS; name"), times in UTC; RNFR name (350 if
 the file exists, else 550) and RNTO name (moves the file and its time, replacing a file of that
-name: 250; 503 without RNFR just before); DELE name (250 or 550); RMD path (250 for an empty directory, else 550); MLST name (one line of facts);
+name: 250; 503 without RNFR just before); DELE name (250 or 550); RMD path (250 for an empty directory, else 550); REST n (350, for
+the STOR just after it, which keeps the first n bytes) and APPE name (appends); HASH name (after
+OPTS HASH SHA-256, SHA-1, MD5 or CRC32; SHA-1 at first) and XSHA256, XSHA1, XMD5, XCRC name, for
+a FEAT that names them (DIGESTS); MLST name (one line of facts);
 MLSD [dir] and LIST [-opts] [path] over the passive data connection as STOR uses it: a 150 (or
 the script's reply to MLSD or LIST; 550 when the directory does not exist, 425 without a PASV or
 EPSV before), the lines with CR LF, the close, then "MLSD_DONE" or "LIST_DONE" (226). MLSD gives
@@ -58,12 +62,14 @@ functions of the server, called before the reply goes out, in the session's thre
 then the Session, and passive the listener of the latest PASV or EPSV of any session.
 """
 import calendar
+import hashlib
 import re
 import select
 import socket
 import struct
 import threading
 import time
+import zlib
 
 FLOOD_SECONDS = 60
 TRICKLE_SECONDS = 0.3
@@ -71,6 +77,9 @@ IDLE_SECONDS = 10
 SIX_MONTHS = 182 * 86400  # vsftpd's limit for showing the time of day in LIST
 MONTHS = 'Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec'.split()
 FEATURES = ('MDTM', 'MFMT', 'MLST type*;size*;modify*;', 'SIZE', 'UTF8', 'REST STREAM')
+DIGESTS = {'SHA-256': ('XSHA256', hashlib.sha256), 'SHA-1': ('XSHA1', hashlib.sha1),
+           'MD5': ('XMD5', hashlib.md5),
+           'CRC32': ('XCRC', lambda data: '%08X' % zlib.crc32(data))}
 
 
 def feat(features=FEATURES):
@@ -167,6 +176,8 @@ class Session:
         self.passive = None
         self.silent = False
         self.renaming = None  # the path of an accepted RNFR
+        self.restart = None  # the offset of an accepted REST, for the STOR just after it
+        self.hash = 'SHA-1'  # what HASH computes
         self.last = time.monotonic()
         self.thread = None
 
@@ -386,6 +397,7 @@ class ScriptedServer:
     def _answer(self, session, verb, arg, line):
         scripted = self._reply_for(verb, line)
         renaming, session.renaming = session.renaming, None
+        restart, session.restart = session.restart, None
         if verb in ('PASV', 'EPSV'):
             if session.passive:
                 session.passive.close()
@@ -396,8 +408,14 @@ class ScriptedServer:
             session.passive.listen()
             session.passive.settimeout(10)
             return scripted
-        if verb == 'STOR':
-            return self._store(session, arg, scripted or DEFAULTS['STOR'])
+        if verb == 'REST' and scripted is None:
+            if not arg.isdigit():
+                return '501 REST needs a number'
+            session.restart = int(arg)
+            return '350 Restart position accepted (%s).' % arg
+        if verb in ('STOR', 'APPE'):
+            keep = restart if verb == 'STOR' else None if scripted else -1
+            return self._store(session, arg, scripted or DEFAULTS['STOR'], keep)
         if verb in ('MLSD', 'LIST'):
             return self._list(session, verb, arg, scripted)
         if scripted is not None:
@@ -458,6 +476,25 @@ class ScriptedServer:
             return '250-Listing %s\n %s %s\n250 End' % (literal(path), facts, literal(path))
         if verb == 'OPTS' and arg.upper() == 'UTF8 ON':
             return '200 Always in UTF8 mode.'
+        return self._digest_reply(session, verb, arg, path)
+
+    def _digest_reply(self, session, verb, arg, path):
+        def hex_of(name):
+            digest = DIGESTS[name][1](self.files[path])
+            return digest if isinstance(digest, str) else digest.hexdigest()
+        if verb == 'OPTS' and arg.upper().startswith('HASH '):
+            if arg[5:].upper() not in DIGESTS:
+                return '501 Unknown algorithm'
+            session.hash = arg[5:].upper()
+            return '200 ' + session.hash
+        if verb == 'HASH' or verb in (x for x, _ in DIGESTS.values()):
+            if path not in self.files:
+                return '550 %s: No such file or directory' % literal(arg)
+            if verb == 'HASH':
+                return '213 %s 0-%d %s %s' % (session.hash, len(self.files[path]),
+                                              hex_of(session.hash), literal(arg))
+            name = next(n for n, (x, _) in DIGESTS.items() if x == verb)
+            return '250-Computing %s digest\n250 %s' % (name, hex_of(name).upper())
         return None
 
     def _rename(self, source, target):
@@ -470,7 +507,8 @@ class ScriptedServer:
         self.mtimes[target] = self.mtimes.pop(source)
         return '250 Rename successful.'
 
-    def _store(self, session, name, preliminary):
+    def _store(self, session, name, preliminary, keep=None):
+        """keep: the bytes of the file that stay before the new ones (REST), -1 all (APPE)."""
         if session.silent or not preliminary.startswith('1') or session.passive is None:
             return preliminary
         if not self._send(session, preliminary):
@@ -478,6 +516,9 @@ class ScriptedServer:
         received = self._receive_data(session, self._reply_for('DATA', ''))
         with self.lock:
             path = resolve(session.cwd, name)
+            before = self.files.get(path, b'')
+            if keep is not None:
+                received = (before if keep < 0 else before[:keep]) + received
             self.files[path] = received
             self.mtimes[path] = int(time.time())
         return self._reply_for('DONE', '')
@@ -537,6 +578,10 @@ class ScriptedServer:
                     break
                 chunks.append(chunk)
                 count += len(chunk)
+            if action == 'DROP_LAST':
+                chunks = [b''.join(chunks)[:-1]]
+            elif action == 'FLIP' and chunks:
+                chunks[0] = bytes([chunks[0][0] ^ 1]) + chunks[0][1:]
             if action == 'TRICKLE':
                 self._trickle(data, b'x' * int(FLOOD_SECONDS / TRICKLE_SECONDS))
             if action == 'RESET':

@@ -1,13 +1,17 @@
 """End-to-end cases against real FTP servers on loopback: vsftpd, proftpd, pure-ftpd, pyftpdlib,
 aioftp, and servers set up as hosting providers have them."""
+import glob
 import os
 import random
+import re
+import signal
 import time
 
 from harness import LOGIN, PASSWORD, certificates
-from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, LOST, OPEN, STOP, retry_line
+from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, LOST, OPEN, START, STOP, retry_line
 from real_servers import READ_ONLY
-from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
+from upload_cases import (CWD, END, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
+                          console_text,
                           U_TREE, differs_run, p_out, run, sent)
 
 SERVERS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib', 'aioftp')
@@ -462,13 +466,81 @@ def another_certificate(server):
         f.write(text)
 
 
+def went_on(size, before, after, later=False):
+    """The run's messages (or the later run's), the file going on from some byte short of its
+    size; the texts in quotes are not compared."""
+    def check(case, result):
+        lines = console_text((result['then'][0] if later else result)['out']).split('\r\n')[:-1]
+        resumed = [line for line in lines if line.startswith('Продолжаем отправку файла')]
+        offset = re.search(r'с байта (\d+)$', resumed[0]) if len(resumed) == 1 else None
+        blank = lambda messages: [re.sub(r'"[^"]*"', '""', m) for m in messages]
+        saved = [line for line in lines if line.startswith('Продолжено файлов: 1 (')]
+        same = blank([line for line in lines if line not in resumed + saved]) == blank(
+            [OPEN, AUTH, START] + before + after + [END]) and len(saved) == 1
+        return [] if same and offset and 0 < int(offset.group(1)) < size else [
+            'messages: %r' % lines]
+    return check
+
+
+def told(messages):
+    """The run's messages, the texts in quotes and the numbers not compared."""
+    blank = lambda text: re.sub(r'\d+', '1', re.sub(r'"[^"]*"', '""', text))
+    return lambda case, result: [] if blank(console_text(result['out'])) == blank(
+        ''.join(m + '\r\n' for m in messages)) else ['messages: %r' % console_text(result['out'])]
+
+
+def on_the_line(check, most=1.2):
+    """check, and no more than `most` times the file's bytes went over the line."""
+    def both(case, result):
+        carried = result['line'].up.carried
+        return check(case, result) + ([] if carried <= most * len(BIG) else [
+            '%d bytes over the line for a file of %d' % (carried, len(BIG))])
+    return both
+
+
+def part_at(size):
+    """Once the part of /a in the server's root holds `size` bytes."""
+    def when(server):
+        parts = glob.glob(os.path.join(server.root, 'Big.dat.*.part'))
+        return bool(parts) and os.path.getsize(parts[0]) >= size
+    return when, signal.SIGKILL
+
+
+HALF = len(BIG) // 2
+ON_LINE = (50, 400)  # a round trip of 50 ms, 400 Mbit/s
 CASES += [
-    dict(name='vsftpd restarted in the middle of 64 MiB: /r sends it again', real='vsftpd',
-         args=args('*', '/', '/r'), tree={'Big.dat': BIG, 'later.dat': b'x'},
-         env={'VARDEK_TIMEOUT': '10'}, during=restart_in_the_middle,
-         out=run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN,
-                 AUTH, *sent('Big.dat', 'later.dat')), code=0,
-         files={'/Big.dat': BIG, '/later.dat': b'x'}),
+    # What arrived before the sessions ended stays: the rest goes, after REST and STOR or with
+    # APPE where REST is refused, and SIZE checks the whole.
+    dict(name='%s restarted in the middle of 64 MiB, 50 ms away: /r goes on from where it was '
+         'cut' % label, real=kind, options=options, line=ON_LINE, args=args('*', '/', '/r'),
+         tree={'Big.dat': BIG, 'later.dat': b'x'}, env={'VARDEK_TIMEOUT': '10'},
+         during=lambda server, root: restart_in_the_middle(server, root, size=HALF), out=None,
+         code=0, files={'/Big.dat': BIG, '/later.dat': b'x'},
+         check=on_the_line(went_on(len(BIG), [CWD('/'), SEND('Big.dat'), LOST,
+                                              retry_line(1, 3, 5), OPEN, AUTH],
+                                   [SEND('later.dat')])))
+    for label, kind, options in (
+        ('vsftpd', 'vsftpd', {}), ('proftpd with AllowStoreRestart', 'proftpd',
+                                   dict(store_restart=True)),
+        ('pure-ftpd', 'pure-ftpd', {}), ('pyftpdlib', 'pyftpdlib', {}))
+] + [
+    # proftpd without AllowStoreRestart refuses REST before STOR, and APPE onto the file (451).
+    dict(name='proftpd restarted in the middle of 64 MiB, 50 ms away: REST and APPE refused, '
+         '/r sends it again', real='proftpd', line=ON_LINE, args=args('*', '/', '/r'),
+         tree={'Big.dat': BIG}, env={'VARDEK_TIMEOUT': '10'},
+         during=lambda server, root: restart_in_the_middle(server, root, size=HALF), out=None,
+         code=0, files={'/Big.dat': BIG}, check=on_the_line(
+             told(run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN, AUTH,
+                      'Продолжаем отправку файла "" с байта 1', SEND('Big.dat'))), most=2.1)),
+] + [
+    # A run killed half way leaves its part; the next run goes on from it.
+    dict(name='%s: /a killed in the middle of 64 MiB, the next run goes on' % kind, real=kind,
+         line=ON_LINE, args=args('*', '/', '/a'), tree={'Big.dat': BIG},
+         interrupt=part_at(HALF), out=None, code=None,
+         then=[dict(args=args('*', '/', '/a'), out=None, code=0)], files={'/Big.dat': BIG},
+         check=on_the_line(went_on(len(BIG), [CWD('/')], [], later=True), most=1.3))
+    for kind in ('vsftpd', 'pyftpdlib')
+] + [
     dict(name='vsftpd with TLS: /r checks the certificate of the new connection', real='vsftpd',
          options=dict(tls='server', ssl_reuse=False), args=args('*', '/', '/r', '/e'),
          tree={'Big.dat': BIG}, env=dict(TRUST, VARDEK_TIMEOUT='10'),
@@ -476,6 +548,27 @@ CASES += [
                                                            'Big.dat', 1 << 20),
          out=run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN,
                  CERT_REFUSED, STOP), code=2),
+]
+
+# "/v": SIZE after each file everywhere; proftpd's mod_digest computes SHA-256 too (HASH takes
+# a name with blanks whole).
+def digest_asked(case, result):
+    commands = result['server'].commands
+    return [] if commands is None or 'HASH a b.dat.' in ' '.join(commands) or case['real'] != (
+        'proftpd') else ['no HASH: %r' % commands[-12:]]
+
+
+V_TREE = {'a b.dat': BIG[:3 << 20], 'c.dat': b'c'}
+CASES += [
+    dict(name='%s: /v /a checks each file before its rename' % label, real=kind, options=options,
+         args=args('*', '/up', '/v', '/a'), tree=V_TREE, dirs=('/', '/up'),
+         out=run(CWD('/up'), SEND('a b.dat'), *(
+             ['Сервер "{H}" не сообщает размеры файлов: они не проверяются']  # aioftp has no SIZE
+             if kind == 'aioftp' else []), SEND('c.dat')), code=0,
+         files={'/up/' + name: data for name, data in V_TREE.items()}, check=digest_asked)
+    for label, kind, options in (
+        ('vsftpd', 'vsftpd', {}), ('proftpd with mod_digest', 'proftpd', dict(digest=True)),
+        ('pure-ftpd', 'pure-ftpd', {}), ('pyftpdlib', 'pyftpdlib', {}), ('aioftp', 'aioftp', {}))
 ]
 
 # "/p:4": 300 files shared among four connections; pure-ftpd lets only two in from one address.

@@ -249,6 +249,11 @@ def proftpd(s, login, password):
         conf += 'MaxStoreFileSize %s\n' % s.max_store
     if s.max_per_ip is not None:
         conf += 'MaxConnectionsPerHost %d\n' % s.max_per_ip
+    if s.store_restart:
+        conf += 'AllowStoreRestart on\n'
+    if s.digest:  # HASH and XSHA256, XSHA1, XMD5, XCRC
+        conf += ('ModulePath %s/usr/lib/proftpd\nLoadModule mod_digest.c\nDigestEngine on\n'
+                 % unpacked('proftpd-core'))
     if s.tls:
         # mod_tls is a package of its own; data connections must reuse the TLS session unless
         # told otherwise.
@@ -366,7 +371,7 @@ OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
                allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',),
-               max_listed=('pure-ftpd',))
+               max_listed=('pure-ftpd',), store_restart=('proftpd',), digest=('proftpd',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -380,7 +385,7 @@ class RealServer:
     host is where it listens, address that with the port, as a URL has it."""
     tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
     max_rate = max_listed = None
-    ipv6, chroot, allow_overwrite = False, True, True
+    ipv6, chroot, allow_overwrite, store_restart, digest = False, True, True, False, False
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
         for name, value in options.items():

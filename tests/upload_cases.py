@@ -4,7 +4,7 @@ import re
 import socket
 import time
 
-from ftp_script import DEFAULTS, feat, stamp
+from ftp_script import DEFAULTS, FEATURES, feat, stamp
 from harness import LOGIN, PASSWORD
 from login_cases import (AUTH, END, LOGIN_CMDS, LOST, NO_CONNECTION, OPEN, START, STOP, quick,
                          retry_line)
@@ -659,7 +659,8 @@ CASES += [
 ]
 
 
-STORED = ['CWD /r', 'TYPE I', 'PASV', 'STOR a.txt.XXXXXX.part']
+# Without /d, SIZE asks for a part that an earlier run left under the same temporary name.
+STORED = ['CWD /r', 'TYPE I', 'SIZE a.txt.XXXXXX.part', 'PASV', 'STOR a.txt.XXXXXX.part']
 RENAMED = ['RNFR a.txt.XXXXXX.part', 'RNTO a.txt']
 REPLACING = dict(args=A_ARGS, tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')))
 A_SENT = run(CWD('/r'), SEND('a.txt'))
@@ -689,6 +690,101 @@ CASES += [
              ['FEAT', 'CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR a.txt.XXXXXX.part',
               'MFMT %s a.txt.XXXXXX.part' % stamp(T)] + RENAMED)(case, result) +
          remote_times({'/r/a.txt': T})(case, result)),
+]
+
+
+# Resuming: a file cut short goes on from what the server holds; with "/a" also from the part an
+# earlier run left under the same temporary name (the file's name, size and time make it).
+def part_name(name, data, mtime):
+    key = 2166136261
+    for number in (len(data), int(mtime)):
+        for i in range(8):
+            key = ((key ^ ((number >> (8 * i)) & 0xff)) * 16777619) & 0xffffffff
+    for byte in name.encode():
+        key = ((key ^ byte) * 16777619) & 0xffffffff
+    return '%s.%06x.part' % (name, key & 0xffffff)
+
+
+def RESUMED(rel, offset):
+    return 'Продолжаем отправку файла "{L}%s" с байта %d' % (rel, offset)
+
+
+LONG = bytes(range(256)) * 64  # 16 KiB
+PART = '/r/' + part_name('a.bin', LONG, T)
+
+
+def resumed_at(offset, *more):
+    """The part's bytes stay and only the rest goes: REST, STOR from there, SIZE to check."""
+    def check(case, result):
+        commands = result['server'].commands
+        want = ['REST %d' % offset, 'STOR ' + PART[3:], 'SIZE ' + PART[3:]] + list(more)
+        at = commands.index(want[0]) if want[0] in commands else -1
+        return [] if commands[at:at + len(want)] == want else ['commands: %r' % commands]
+    return check
+
+
+CASES += [
+    dict(name='/a goes on from the part an earlier run left', args=A_ARGS,
+         tree={'a.bin': (LONG, T)}, dirs=('/', '/r', (PART, LONG[:5000], T)),
+         out=run(CWD('/r'), RESUMED('a.bin', 5000),
+                 'Продолжено файлов: 1 (не отправлено повторно: 5 000 байт)'),
+         code=0, files={'/r/a.bin': LONG},
+         check=resumed_at(5000, 'RNFR ' + PART[3:], 'RNTO a.bin')),
+    # Perhaps a whole copy whose rename never came: it goes again.
+    dict(name='/a with a part as long as the file sends it whole', args=A_ARGS,
+         tree={'a.bin': (LONG, T)}, dirs=('/', '/r', (PART, LONG[:-1] + b'x', T)),
+         out=run(CWD('/r'), SEND('a.bin')), code=0, files={'/r/a.bin': LONG}),
+    dict(name='/a with a part longer than the file sends it whole', args=A_ARGS,
+         tree={'a.bin': (LONG, T)}, dirs=('/', '/r', (PART, LONG + b'x', T)),
+         out=run(CWD('/r'), SEND('a.bin')), code=0, files={'/r/a.bin': LONG}),
+    dict(name='/a /m: a changed file has a new part; the old one goes', args=A_ARGS + ['/m'],
+         tree={'a.bin': (LONG, T + 60)}, dirs=('/', '/r', (PART, LONG[:5000], T)),
+         out=differs_run(CWD('/r'), SEND('a.bin'), DELETED(PART), sent=1, size=len(LONG))[:-2] +
+         ['Отправлено файлов: 1 (16 384 байт), без изменений: 0, удалено файлов: 1, каталогов: 0',
+          END], code=0, files={'/r/a.bin': LONG}),
+]
+
+
+# "/v": SIZE after each file, and the strongest digest the server offers.
+V_ARGS = args('*', '/r', '/v')
+V_BASE = dict(args=V_ARGS, tree={'a.bin': EVERY_BYTE}, dirs=('/', '/r'))
+V_SENT = LOGIN_CMDS + ['FEAT', 'CWD /r', 'TYPE I', 'PASV', 'STOR a.bin', 'SIZE a.bin']
+HASHES = feat(FEATURES + ('HASH CRC32;MD5;SHA-1*;SHA-256;',))
+def DIFFERS(rel): return 'Файл "{L}%s" на сервере не совпадает с отправленным' % rel
+
+
+CASES += [
+    dict(V_BASE, name='/v asks SIZE after the file', out=run(CWD('/r'), SEND('a.bin')), code=0,
+         cmds=V_SENT),
+    dict(V_BASE, name='/v: SHA-256 by HASH where FEAT offers it', script={'FEAT': HASHES},
+         out=run(CWD('/r'), SEND('a.bin')), code=0,
+         cmds=V_SENT + ['OPTS HASH SHA-256', 'HASH a.bin']),
+    dict(V_BASE, name='/v: XMD5 before XCRC', script={'FEAT': feat(FEATURES + ('XCRC', 'XMD5'))},
+         out=run(CWD('/r'), SEND('a.bin')), code=0, cmds=V_SENT + ['XMD5 a.bin']),
+    dict(V_BASE, name='/v: a server that drops the last byte and answers 226',
+         script={'DATA': 'DROP_LAST'}, out=run(CWD('/r'), SEND('a.bin'), DIFFERS('a.bin'), STOP),
+         code=5, cmds=V_SENT),
+    dict(V_BASE, name='/v: a changed byte, the size right: the digest tells',
+         script={'DATA': 'FLIP', 'FEAT': feat(FEATURES + ('XCRC',))},
+         out=run(CWD('/r'), SEND('a.bin'), DIFFERS('a.bin'), STOP), code=5),
+    dict(V_BASE, name='/v /r: a short copy goes again, whole', args=V_ARGS + ['/r'],
+         script={'DATA': ['DROP_LAST', None]}, env={'VARDEK_TIMEOUT': '2'},
+         out=run(CWD('/r'), SEND('a.bin'), DIFFERS('a.bin'), retry_line(1, 3, 2), OPEN, AUTH,
+                 SEND('a.bin')), code=0, files={'/r/a.bin': EVERY_BYTE}),
+    dict(V_BASE, name='/v /a: a short copy never replaces the old file', args=V_ARGS + ['/a'],
+         dirs=('/', '/r', ('/r/a.bin', b'old')), script={'DATA': 'DROP_LAST'},
+         out=run(CWD('/r'), SEND('a.bin'), DIFFERS('a.bin'), STOP), code=5,
+         files={'/r/a.bin': b'old'}),
+    # Once RNFR and RNTO in one go showed that the server answers such, SIZE goes out with the
+    # end of the data.
+    dict(V_BASE, name='/v /a: SIZE of the temporary file, then the rename', args=V_ARGS + ['/a'],
+         script={'FEAT': HASHES, 'RNTO': ['553 Rename refused', None]}, tree=TWO,
+         dirs=('/', '/r', ('/r/a.bin', b'old')), out=run(CWD('/r'), *sent('a.bin', 'b.bin')),
+         code=0, files={'/r/a.bin': b'first', '/r/b.bin': b'second'}),
+    dict(V_BASE, name='/v on a server without SIZE says so once', tree=TWO,
+         script={'SIZE': '502 Not implemented'},
+         out=run(CWD('/r'), SEND('a.bin'), 'Сервер "{H}" не сообщает размеры файлов: они не '
+                 'проверяются', SEND('b.bin')), code=0),
 ]
 
 

@@ -1,7 +1,5 @@
-// text/ is the platform's texts, below everything that reads or writes a name: the program's texts
-// are UTF-8, the system's calls take UTF-16 or a code page. Here: the platform's narrow encoding,
-// what the system and servers of old expect: the ANSI code page on Windows, UTF-8 itself on
-// POSIX. encoding_posix.cpp and encoding_win.cpp implement it.
+// The platform's narrow encoding, what the system and servers of old expect: the ANSI code page
+// on Windows, UTF-8 itself on POSIX. encoding_posix.cpp and encoding_win.cpp implement it.
 #ifndef VARDEK_TEXT_ENCODING_H_
 #define VARDEK_TEXT_ENCODING_H_
 

@@ -32,6 +32,7 @@ struct Failure {
   Walk walk = Walk::kGoesOn;
   FailureKind kind = FailureKind::kPermanent;
   bool sent_data = false;  // a file's bytes had started to go
+  bool mismatch = false;   // the server's copy differs from the file: its message says so
 
   bool failed() const { return code != kExitOk; }
 };

@@ -32,6 +32,9 @@ struct Options {
   int MostDeletions = 0;
   // "/n": the run says what it would send, create and delete, and changes nothing.
   bool DryRun = false;
+  // "/v": each file checked on the server once it arrived: its size, and its digest where the
+  // server computes one.
+  bool Verify = false;
   // "/u": names and paths go to the server in UTF-8 (RFC 2640), whatever the platform's code page.
   bool Utf8Names = false;
   // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.

@@ -22,6 +22,16 @@ constexpr std::size_t kWaitingPerConnection = 2;
 // greets it would hold the end of the run.
 constexpr int kJoinSeconds = 5;
 
+// What the server holds in the job's directory, where that is known without asking: its listing
+// ("/d"), or nothing in a directory that "/c" just made.
+const RemoteDirectory* Listed(const FileJob& job) {
+  static const RemoteDirectory kNothing;
+  if (job.fresh) return &kNothing;
+  const Received received = job.listing.received;
+  return received == Received::kWhole || received == Received::kTruncated ? &job.listing.entries
+                                                                          : nullptr;
+}
+
 // "/m": a local file where the server has a directory of its name is that file's failure,
 // reported, and never a reason to delete.
 void LeaveClashes(RunState& run, FileJob& job) {
@@ -272,13 +282,24 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
   for (; job.next < job.files.size(); ++job.next) {
     if (run.shared.Stopped()) return Ended::kDone;
     const ListingEntry& entry = job.files[job.next];
-    const Step publish = [&] { return PublishFile(run, job.LocalDir, entry); };
+    Resumed resumed;
+    resumed.lost = job.resume;
+    resumed.listed = Listed(job);
+    // After a transfer lost with its connection, the next try goes on from what arrived.
+    const Step publish = [&] {
+      Failure failure = PublishFile(run, job.LocalDir, entry, resumed);
+      resumed.lost = failure.sent_data && run.options.Retries > 0;
+      resumed.listed = nullptr;
+      return failure;
+    };
     if (Attempt(run, job.RemotePath, publish, hand_on, lost) == Tried::kLost) {
       job.announced = CountTry(run, job, *lost);
+      job.resume = lost->sent_data && run.options.Retries > 0;
       return Ended::kLost;
     }
     job.tries = 0;
     job.announced = false;
+    job.resume = false;
   }
   if (job.mirror && !run.shared.Stopped())
     DeleteGone(run, job.RemotePath, *job.mirror, job.listing);

@@ -27,9 +27,11 @@ struct FileJob {
   // "/m": the directory's local names, against which the server's are found gone.
   std::shared_ptr<const LocalNames> mirror;
   ServerListing listing;   // once compared
+  bool fresh = false;      // in a directory that "/c" just made, which holds nothing yet
   std::size_t next = 0;    // the first file not yet judged
   int tries = 0;           // how often that file lost its connection ("/r")
   bool announced = false;  // that file was said to be on its way when its connection was lost
+  bool resume = false;     // that file's transfer was lost after it started ("/r")
 };
 
 class ConnectionPool {

@@ -19,8 +19,9 @@ void AnnounceRetry(RunState& run, const Failure& failure, int retry) {
   const std::string& host = run.options.ServerHost;
   const int wait = RetryWait(retry, run.options.Timeout);
   run.shared.WriteMessages(
-      {failure.kind == FailureKind::kLost ? "Связь с сервером \"" + host + "\" прервана"
-                                          : "Сервер \"" + host + "\" временно отказал",
+      {failure.mismatch                     ? failure.messages.front()
+       : failure.kind == FailureKind::kLost ? "Связь с сервером \"" + host + "\" прервана"
+                                            : "Сервер \"" + host + "\" временно отказал",
        "Повторная попытка " + std::to_string(retry) + " из " + std::to_string(run.options.Retries) +
            " через " + std::to_string(wait) + " с"});
   SleepUnlessInterrupted(wait);

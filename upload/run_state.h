@@ -9,7 +9,6 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <utility>
 
@@ -67,6 +66,12 @@ struct RunShared {
   std::atomic<std::int64_t> DirsDeleted{0};
   std::atomic<int> Deletions{0};
   std::atomic<bool> CapSaid{false};
+  // Files that went on from where a lost transfer or an earlier run left them, and the bytes
+  // that did not go again.
+  std::atomic<std::int64_t> FilesResumed{0};
+  std::atomic<std::int64_t> BytesNotResent{0};
+  // "/v": that the server tells no sizes was said.
+  std::atomic<bool> NoSizeSaid{false};
   Progress progress;
 };
 
@@ -87,10 +92,9 @@ struct RunState {
   // Its own, or another connection's that carries on the walk when the walk's own is lost.
   std::unique_ptr<FtpConnection> connection;
   bool Announce = true;  // whether connecting and logging in is said on the console
-  // "/a": the random part of temporary names, and a temporary file that a lost connection kept
-  // from being deleted.
-  std::mt19937 Random{std::random_device{}()};
-  std::pair<std::string, std::string> LeftTemporary;  // its directory and its name
+  // "/a": a temporary file that a lost connection kept from being deleted: its directory and
+  // its name.
+  std::pair<std::string, std::string> LeftTemporary;
 
   void WriteMessage(const std::string& text) { shared.WriteMessages({text}); }
 };

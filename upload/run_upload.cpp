@@ -26,6 +26,12 @@ std::string Grouped(std::int64_t number) {
   return digits;
 }
 
+// Files that went on from where they were cut, and what that saved.
+std::string Resumed(const RunState& run, const char* lead) {
+  return lead + Grouped(run.shared.FilesResumed) +
+         " (не отправлено повторно: " + Grouped(run.shared.BytesNotResent) + " байт)";
+}
+
 // "/d" says what it did, since it sends files in silence; "/m" what it deleted; "/n" what a run
 // would have done.
 void WriteSummary(RunState& run) {
@@ -38,6 +44,7 @@ void WriteSummary(RunState& run) {
     text += std::string(plan ? ", будет удалено файлов: " : ", удалено файлов: ") +
             Grouped(shared.FilesDeleted) + ", каталогов: " + Grouped(shared.DirsDeleted);
   }
+  if (shared.FilesResumed > 0) text += Resumed(run, ", продолжено файлов: ");
   run.WriteMessage(text);
 }
 
@@ -53,13 +60,17 @@ void LearnServer(RunState& run) {
 }
 
 void PublishTree(RunState& run) {
-  if (run.options.Differs || run.options.Utf8Names) LearnServer(run);
+  if (run.options.Differs || run.options.Utf8Names || run.options.Verify) LearnServer(run);
   UseUtf8Names(run.ftp());
   const std::string remote = AbsoluteRemotePath(run, run.options.RemotePath);
   ConnectionPool files(run, run.options.Parallel);
   run.WriteMessage("Начинаем пересылку файлов");
   UploadTree(run, run.options.LocalMask, remote, files);
-  if (run.options.Differs || run.options.DryRun) WriteSummary(run);
+  if (run.options.Differs || run.options.DryRun) {
+    WriteSummary(run);
+  } else if (run.shared.FilesResumed > 0) {
+    run.WriteMessage(Resumed(run, "Продолжено файлов: "));
+  }
   if (!Interrupted()) run.WriteMessage("Пересылка файлов закончена");
 }
 

@@ -84,7 +84,9 @@ void SendFiles(RunState& run, const DirectoryContext& dir, const std::vector<Lis
     if (compare) {
       compared.push_back(entry);
     } else {
-      walker.files.Send(Job(dir, {entry}, false));
+      FileJob job = Job(dir, {entry}, false);
+      job.fresh = entered == Entered::kCreated;
+      walker.files.Send(std::move(job));
     }
   }
   // "/m" lists a directory that was there also when nothing in it is to be sent.
@@ -118,9 +120,9 @@ SelectionRules RulesOf(const Options& options) {
   rules.TodayOnly = options.TodayOnly;
   rules.Recurse = options.Recurse;
   rules.Utf8Names = options.Utf8Names;
-  // Dates and sizes cost a call per entry on some platforms; only "/t", "/d" and "/n" (which
-  // says how much it would send) read them.
-  rules.Details = options.TodayOnly || options.Differs || options.DryRun;
+  // Dates and sizes cost a call per entry on some platforms; only "/t", "/d", "/n" (which says
+  // how much it would send) and "/a" (whose temporary names they make) read them.
+  rules.Details = options.TodayOnly || options.Differs || options.DryRun || options.Atomic;
   return rules;
 }
 

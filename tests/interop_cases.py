@@ -8,11 +8,10 @@ import signal
 import time
 
 from harness import LOGIN, PASSWORD, certificates
-from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, LOST, OPEN, START, STOP, retry_line
+from login_cases import AUTH, CERT_REFUSED, LOGIN_REFUSED, LOST, OPEN, STOP, retry_line
 from real_servers import READ_ONLY
-from upload_cases import (CWD, END, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, SEND, YESTERDAY, args,
-                          console_text,
-                          U_TREE, differs_run, p_out, run, sent)
+from upload_cases import (CWD, MADE, NO_C, NOT_FOUND, NOT_SENT, NOW, RESUMED, SAVED, SEND,
+                          YESTERDAY, args, console_text, U_TREE, differs_run, p_out, run, sent)
 
 SERVERS = ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib', 'aioftp')
 
@@ -466,27 +465,13 @@ def another_certificate(server):
         f.write(text)
 
 
-def went_on(size, before, after, later=False):
-    """The run's messages (or the later run's), the file going on from some byte short of its
-    size; the texts in quotes are not compared."""
-    def check(case, result):
-        lines = console_text((result['then'][0] if later else result)['out']).split('\r\n')[:-1]
-        resumed = [line for line in lines if line.startswith('Продолжаем отправку файла')]
-        offset = re.search(r'с байта (\d+)$', resumed[0]) if len(resumed) == 1 else None
-        blank = lambda messages: [re.sub(r'"[^"]*"', '""', m) for m in messages]
-        saved = [line for line in lines if line.startswith('Продолжено файлов: 1 (')]
-        same = blank([line for line in lines if line not in resumed + saved]) == blank(
-            [OPEN, AUTH, START] + before + after + [END]) and len(saved) == 1
-        return [] if same and offset and 0 < int(offset.group(1)) < size else [
-            'messages: %r' % lines]
-    return check
-
-
-def told(messages):
-    """The run's messages, the texts in quotes and the numbers not compared."""
-    blank = lambda text: re.sub(r'\d+', '1', re.sub(r'"[^"]*"', '""', text))
-    return lambda case, result: [] if blank(console_text(result['out'])) == blank(
-        ''.join(m + '\r\n' for m in messages)) else ['messages: %r' % console_text(result['out'])]
+def told(messages, later=False):
+    """The run's messages (or the later run's), the texts in quotes and the numbers not
+    compared."""
+    blank = lambda text: re.sub(r'\d+( \d{3})*', '1', re.sub(r'"[^"]*"', '""', text))
+    out = lambda result: console_text((result['then'][0] if later else result)['out'])
+    return lambda case, result: [] if blank(out(result)) == blank(
+        ''.join(m + '\r\n' for m in messages)) else ['messages: %r' % out(result)]
 
 
 def on_the_line(check, most=1.2):
@@ -508,37 +493,31 @@ def part_at(size):
 
 HALF = len(BIG) // 2
 ON_LINE = (50, 400)  # a round trip of 50 ms, 400 Mbit/s
+CUT = [CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN, AUTH, RESUMED('Big.dat', 1)]
 CASES += [
     # What arrived before the sessions ended stays: the rest goes, after REST and STOR or with
-    # APPE where REST is refused, and SIZE checks the whole.
-    dict(name='%s restarted in the middle of 64 MiB, 50 ms away: /r goes on from where it was '
-         'cut' % label, real=kind, options=options, line=ON_LINE, args=args('*', '/', '/r'),
+    # APPE where REST is refused, and SIZE checks the whole. proftpd without AllowStoreRestart
+    # refuses both (451): the file goes again.
+    dict(name='%s restarted in the middle of 64 MiB, 50 ms away: /r %s' % (label, how),
+         real=kind, options=options, line=ON_LINE, args=args('*', '/', '/r'),
          tree={'Big.dat': BIG, 'later.dat': b'x'}, env={'VARDEK_TIMEOUT': '10'},
          during=lambda server, root: restart_in_the_middle(server, root, size=HALF), out=None,
          code=0, files={'/Big.dat': BIG, '/later.dat': b'x'},
-         check=on_the_line(went_on(len(BIG), [CWD('/'), SEND('Big.dat'), LOST,
-                                              retry_line(1, 3, 5), OPEN, AUTH],
-                                   [SEND('later.dat')])))
+         check=on_the_line(told(run(*CUT, *more)), most))
     for label, kind, options in (
-        ('vsftpd', 'vsftpd', {}), ('proftpd with AllowStoreRestart', 'proftpd',
-                                   dict(store_restart=True)),
+        ('vsftpd', 'vsftpd', {}), ('proftpd', 'proftpd', {}),
+        ('proftpd with AllowStoreRestart', 'proftpd', dict(store_restart=True)),
         ('pure-ftpd', 'pure-ftpd', {}), ('pyftpdlib', 'pyftpdlib', {}))
-] + [
-    # proftpd without AllowStoreRestart refuses REST before STOR, and APPE onto the file (451).
-    dict(name='proftpd restarted in the middle of 64 MiB, 50 ms away: REST and APPE refused, '
-         '/r sends it again', real='proftpd', line=ON_LINE, args=args('*', '/', '/r'),
-         tree={'Big.dat': BIG}, env={'VARDEK_TIMEOUT': '10'},
-         during=lambda server, root: restart_in_the_middle(server, root, size=HALF), out=None,
-         code=0, files={'/Big.dat': BIG}, check=on_the_line(
-             told(run(CWD('/'), SEND('Big.dat'), LOST, retry_line(1, 3, 5), OPEN, AUTH,
-                      'Продолжаем отправку файла "" с байта 1', SEND('Big.dat'))), most=2.1)),
+    for how, more, most in (
+        [('sends it again', [SEND('Big.dat'), SEND('later.dat')], 2.1)] if label == 'proftpd' else
+        [('goes on from where it was cut', [SEND('later.dat'), SAVED(1)], 1.2)])
 ] + [
     # A run killed half way leaves its part; the next run goes on from it.
     dict(name='%s: /a killed in the middle of 64 MiB, the next run goes on' % kind, real=kind,
          line=ON_LINE, args=args('*', '/', '/a'), tree={'Big.dat': BIG},
          interrupt=part_at(HALF), out=None, code=None,
          then=[dict(args=args('*', '/', '/a'), out=None, code=0)], files={'/Big.dat': BIG},
-         check=on_the_line(went_on(len(BIG), [CWD('/')], [], later=True), most=1.3))
+         check=on_the_line(told(run(CWD('/'), *CUT[-1:], SAVED(1)), later=True), most=1.3))
     for kind in ('vsftpd', 'pyftpdlib')
 ] + [
     dict(name='vsftpd with TLS: /r checks the certificate of the new connection', real='vsftpd',

@@ -37,6 +37,7 @@ constexpr int kMostRetries = 100;
 constexpr int kDefaultConnections = 4;
 constexpr int kMostConnections = 16;
 constexpr int kMostDeletions = 1000000;
+constexpr int kMostRate = 100000000;  // KiB per second: some 100 GB/s
 
 // A switch's value: none gives the default; ":N" a decimal number from low to high.
 bool SwitchValue(const std::string& parameter, int fallback, int low, int high, int* value) {
@@ -59,7 +60,14 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
   if (name == "/t") read->TodayOnly = true;
   if (name == "/s") read->Recurse = true;
   if (name == "/c") read->CreateDirs = true;
-  if (name == "/e") read->Encrypt = true;
+  if (name == "/e") {
+    // "/e:i": TLS from the first byte (implicit FTPS); "/e" alone: AUTH TLS.
+    read->Encrypt = true;
+    if (parameter.size() > 2 && parameter[2] == ':') {
+      read->ImplicitTls = parameter.size() == 4 && (parameter[3] | 0x20) == 'i';
+      return read->ImplicitTls;
+    }
+  }
   if (name == "/d") read->Differs = true;
   if (name == "/a") read->Atomic = true;
   if (name == "/u") read->Utf8Names = true;
@@ -69,6 +77,17 @@ bool ReadSwitch(const std::string& parameter, Options* read) {
   }
   if (name == "/n") read->DryRun = true;
   if (name == "/v") read->Verify = true;
+  // "/x:MASK", once for each mask; "/l:FILE"; "/b:N" KiB per second.
+  const bool valued = parameter.size() > 3 && parameter[2] == ':';
+  if (name == "/x") {
+    if (valued) read->Excludes.push_back(parameter.substr(3));
+    return valued;
+  }
+  if (name == "/l") {
+    if (valued) read->LogFile = parameter.substr(3);
+    return valued;
+  }
+  if (name == "/b") return valued && SwitchValue(parameter, 0, 1, kMostRate, &read->RateKiB);
   if (name == "/m") {
     read->Mirror = read->Differs = true;
     return SwitchValue(parameter, 0, 1, kMostDeletions, &read->MostDeletions);

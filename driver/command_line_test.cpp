@@ -162,3 +162,20 @@ TEST(ParseCommandLine, ReadsMirrorWithItsCapAndNoChanges) {
     EXPECT_EQ(line.Verify, c.verify) << c.parameter;
   }
 }
+
+// The scheduled-run switches take their values after a colon; without one they are refused.
+TEST(ParseCommandLine, ReadsExcludesLogRateAndImplicitTls) {
+  Options line;
+  ASSERT_EQ(Parse({"m", "h", "u", "p", "/r", "/x:*.tmp", "/X:cache", "/l:C:\\j.log", "/b:100",
+                   "/E:I"},
+                  &line),
+            CommandLineFault::kNone);
+  EXPECT_EQ(line.Excludes, (Strings{"*.tmp", "cache"}));
+  EXPECT_EQ(line.LogFile, "C:\\j.log");
+  EXPECT_EQ(line.RateKiB, 100);
+  EXPECT_TRUE(line.Encrypt && line.ImplicitTls);
+  for (const char* refused : {"/x", "/x:", "/l", "/l:", "/b", "/b:0", "/b:x", "/e:", "/e:x"}) {
+    EXPECT_EQ(Parse({"m", "h", "u", "p", "/r", refused}, &line), CommandLineFault::kBadValue)
+        << refused;
+  }
+}

@@ -47,6 +47,25 @@ static void CheckParse(const std::vector<std::string>& parameters) {
     want.Recurse |= i >= 5 && letter == 's';
     want.CreateDirs |= i >= 5 && letter == 'c';
     want.Encrypt |= i >= 5 && letter == 'e';
+    const bool valued = parameters[i].size() > 3 && parameters[i][2] == ':';
+    if (i >= 5 && letter == 'e' && parameters[i].compare(2, 1, ":") == 0) {
+      const bool implicit = parameters[i].size() == 4 && (parameters[i][3] | 0x20) == 'i';
+      want.ImplicitTls |= implicit;
+      bad_value |= !implicit;
+    }
+    if (i >= 5 && letter == 'x') {
+      bad_value |= !valued;
+      if (valued) want.Excludes.push_back(parameters[i].substr(3));
+    }
+    if (i >= 5 && letter == 'l') {
+      bad_value |= !valued;
+      if (valued) want.LogFile = parameters[i].substr(3);
+    }
+    if (i >= 5 && letter == 'b') {
+      int rate = 0;
+      bad_value |= !valued || !ValueFits(parameters[i], 1, 100000000, 0, &rate);
+      want.RateKiB = rate;
+    }
     want.Differs |= i >= 5 && letter == 'd';
     want.Atomic |= i >= 5 && letter == 'a';
     want.Utf8Names |= i >= 5 && letter == 'u';
@@ -83,7 +102,9 @@ static void CheckParse(const std::vector<std::string>& parameters) {
         line.Atomic == want.Atomic && line.Utf8Names == want.Utf8Names &&
         line.Retries == want.Retries && line.Parallel == want.Parallel &&
         line.Mirror == want.Mirror && line.MostDeletions == want.MostDeletions &&
-        line.DryRun == want.DryRun && line.Verify == want.Verify);
+        line.DryRun == want.DryRun && line.Verify == want.Verify &&
+        line.ImplicitTls == want.ImplicitTls && line.Excludes == want.Excludes &&
+        line.LogFile == want.LogFile && line.RateKiB == want.RateKiB);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {

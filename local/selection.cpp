@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "local/wildcard.h"
 #include "text/encoding.h"
 
 SplitMask SplitLocalMask(const std::string& mask, const char* separators) {
@@ -21,6 +22,13 @@ bool IsTodayFile(const ListingEntry& entry) { return IsTodayFile(entry, TodayLoc
 
 bool IsUsable(const ListingEntry& entry) { return entry.name.compare(0, 1, ".") != 0; }
 
+bool MatchesAnyMask(const std::string& name, const std::vector<std::string>& masks) {
+  for (const std::string& mask : masks) {
+    if (MatchesMask(name, mask)) return true;
+  }
+  return false;
+}
+
 bool IsNameless(const SelectionRules& rules, const ListingEntry& entry) {
   return entry.unnamed || (!rules.Utf8Names && !HasNarrowForm(entry.name));
 }
@@ -38,12 +46,17 @@ bool IsUnusable(const SelectionRules& rules, const ListingEntry& entry) {
 }
 
 bool ReadDirectory(const SelectionRules& rules, const LocalPath& dir, const std::string& FileMask,
-                   std::vector<ListingEntry>* entries) {
+                   std::vector<ListingEntry>* entries, std::vector<ListingEntry>* excluded) {
   // Dates and sizes cost a call per entry on some platforms.
   Listing listing(dir, FileMask, rules.Details);
   ListingEntry entry;
   while (listing.Next(&entry)) {
-    if (IsUsable(entry)) entries->push_back(std::move(entry));
+    if (!IsUsable(entry)) continue;
+    if (!MatchesAnyMask(entry.name, rules.Excludes)) {
+      entries->push_back(std::move(entry));
+    } else if (excluded != nullptr) {
+      excluded->push_back(std::move(entry));
+    }
   }
   return !listing.Failed();
 }

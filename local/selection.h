@@ -16,6 +16,7 @@ struct SelectionRules {
   bool Recurse = false;    // "/s"
   bool Utf8Names = false;  // "/u": names go to the server in UTF-8, so any UTF-8 name can be sent
   bool Details = false;    // dates and sizes are read ("/t" and "/d" need them)
+  std::vector<std::string> Excludes;  // "/x": masks of names left alone
 };
 
 struct SplitMask {
@@ -29,6 +30,8 @@ bool IsTodayFile(const ListingEntry& entry);
 
 // Names beginning with "." (., .. and hidden files) are never used.
 bool IsUsable(const ListingEntry& entry);
+// Whether the name matches one of the masks, as the local mask matches.
+bool MatchesAnyMask(const std::string& name, const std::vector<std::string>& masks);
 // A name that no command can give exactly: not UTF-8, or without "/u" not in the code page that
 // the Windows build sends names in.
 bool IsNameless(const SelectionRules& rules, const ListingEntry& entry);
@@ -37,10 +40,11 @@ bool IsEligibleFile(const SelectionRules& rules, const ListingEntry& entry);
 // reported, never skipped in silence.
 bool IsUnusable(const SelectionRules& rules, const ListingEntry& entry);
 
-// The usable entries of the directory that match FileMask, in listing order; false when the
-// directory could not be listed.
+// The usable entries of the directory that match FileMask, in listing order, and apart those
+// that an exclude matches; false when the directory could not be listed.
 bool ReadDirectory(const SelectionRules& rules, const LocalPath& dir, const std::string& FileMask,
-                   std::vector<ListingEntry>* entries);
+                   std::vector<ListingEntry>* entries,
+                   std::vector<ListingEntry>* excluded = nullptr);
 
 // The local directories from the top of the walk down to the current one. A link that leads back
 // to one of them is not entered again, so a looping tree cannot recurse without end.

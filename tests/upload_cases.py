@@ -776,6 +776,31 @@ CASES += [
 ]
 
 
+# "/x": what an exclude matches is neither sent, entered, made nor, under "/m", deleted.
+X_TREE = {'a.html': (b'a', T), 'b.tmp': (b'b', T), 'cache/c.html': (b'c', T),
+          'sub/d.html': (b'd', T), 'sub/e.TMP': (b'e', T)}
+X_ARGS = args('*', '/r', '/s', '/c', '/x:*.tmp', '/x:cache')
+CASES += [
+    dict(name='/x leaves out files and directories', args=X_ARGS, tree=X_TREE, dirs=('/', '/r'),
+         out=run(CWD('/r'), SEND('a.html'), CWD('/r/sub'), MADE('/r/sub'), SEND('sub{/}d.html')),
+         code=0, files={'/r/a.html': b'a', '/r/sub/d.html': b'd'}),
+    dict(name='/x /m: what an exclude matches stays on the server', args=X_ARGS + ['/m'],
+         tree=X_TREE, dirs=('/', '/r', ('/r/a.html', b'a', T), ('/r/old.tmp', b'o', T),
+                            ('/r/cache/c.html', b'c', T), ('/r/gone.html', b'g', T),
+                            ('/r/sub/d.html', b'd', T)),
+         out=run(CWD('/r'), DELETED('/r/gone.html'), CWD('/r/sub'),
+                 m_summary(0, 0, 2, 1, 0)), code=0,
+         files={'/r/a.html': b'a', '/r/old.tmp': b'o', '/r/cache/c.html': b'c',
+                '/r/sub/d.html': b'd'}),
+    dict(name='/x /n names what it leaves out', args=X_ARGS + ['/n'], tree=X_TREE,
+         dirs=('/', '/r', '/r/sub'),
+         out=run(CWD('/r'), 'Исключён файл "{L}b.tmp"', 'Исключён каталог "{L}cache"',
+                 'Будет отправлен файл "{L}a.html"', CWD('/r/sub'), 'Исключён файл "{L}sub{/}e.TMP"',
+                 'Будет отправлен файл "{L}sub{/}d.html"', 'Будет отправлено файлов: 2 (2 байт)'),
+         code=0, files={}),
+]
+
+
 def keepalive_timer(server, root):
     """The kernel's timer of the client's end of the control connection: (kind, seconds left)."""
     host, port = server.session.conn.getpeername()[:2]

@@ -6,6 +6,7 @@
 
 #include "ftp/file_commands.h"
 #include "ftp/remote_path.h"
+#include "local/selection.h"
 #include "local/wildcard.h"
 #include "upload/failure.h"
 #include "upload/retry.h"
@@ -81,7 +82,8 @@ bool RemoveTree(RunState& run, const std::string& dir, const std::string& mask) 
   }
   bool emptied = true;
   for (const auto& [name, entry] : InOrder(listing.entries)) {
-    if (name.compare(0, 1, ".") == 0 || !MatchesMask(name, mask)) {
+    if (name.compare(0, 1, ".") == 0 || !MatchesMask(name, mask) ||
+        MatchesAnyMask(name, run.options.Excludes)) {
       emptied = false;
       continue;
     }
@@ -127,7 +129,11 @@ void DeleteGone(RunState& run, const std::string& dir, const LocalNames& local,
   for (const auto& [name, entry] : InOrder(listing.entries)) {
     if (run.shared.Stopped()) return;
     // What vardek never sends lives on the server: .htaccess, .well-known, .ftpquota.
-    if (name.compare(0, 1, ".") == 0 || local.HasFile(name) || local.HasDirectory(name)) continue;
+    // An excluded name is not this run's to judge.
+    if (name.compare(0, 1, ".") == 0 || local.HasFile(name) || local.HasDirectory(name) ||
+        MatchesAnyMask(name, run.options.Excludes)) {
+      continue;
+    }
     if (entry.directory) {
       if (run.options.Recurse && MatchesMask(name, local.mask())) {
         RemoveTree(run, JoinRemotePath(dir, name), local.mask());

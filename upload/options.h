@@ -4,6 +4,7 @@
 #define VARDEK_UPLOAD_OPTIONS_H_
 
 #include <string>
+#include <vector>
 
 #include "net/address.h"
 
@@ -37,8 +38,16 @@ struct Options {
   bool Verify = false;
   // "/u": names and paths go to the server in UTF-8 (RFC 2640), whatever the platform's code page.
   bool Utf8Names = false;
-  // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given.
+  // "/e": every connection under TLS, checked against TlsPin (a SHA-256 digest) when given;
+  // "/e:i": TLS from the connection's first byte (implicit FTPS, port 990 by default).
   bool Encrypt = false;
+  bool ImplicitTls = false;
+  // "/x:MASK": files and directories whose names match any of these are left alone.
+  std::vector<std::string> Excludes;
+  // "/l:FILE": every message also appended to FILE with its time; the job's lock.
+  std::string LogFile;
+  // "/b:N": at most N KiB per second over every data connection together (0: no cap).
+  int RateKiB = 0;
   std::string TlsPin;
   int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
   // A progress line for large files, where standard output is a terminal (VARDEK_PROGRESS=0: no).

@@ -115,11 +115,22 @@ bool Enter(RunState& run, const DirectoryContext& dir, Walker& walker, Entered* 
   return tried == Tried::kDone;
 }
 
+// "/n" names what an exclude leaves out of what the mask selects.
+void SayExcluded(RunState& run, const DirectoryContext& dir,
+                 const std::vector<ListingEntry>& excluded) {
+  for (const ListingEntry& entry : excluded) {
+    if (entry.is_directory && !run.options.Recurse) continue;
+    run.WriteMessage(std::string(entry.is_directory ? "Исключён каталог \"" : "Исключён файл \"") +
+                     dir.LocalDir.Text() + entry.name + "\"");
+  }
+}
+
 SelectionRules RulesOf(const Options& options) {
   SelectionRules rules;
   rules.TodayOnly = options.TodayOnly;
   rules.Recurse = options.Recurse;
   rules.Utf8Names = options.Utf8Names;
+  rules.Excludes = options.Excludes;
   // Dates and sizes cost a call per entry on some platforms; only "/t", "/d", "/n" (which says
   // how much it would send) and "/a" (whose temporary names they make) read them.
   rules.Details = options.TodayOnly || options.Differs || options.DryRun || options.Atomic;
@@ -169,8 +180,9 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
   TreeContent content;
   const bool known = walker.scan.Take(dir.LocalDir, &content);
   if (known && !content.eligible && !content.failed && !walker.mirror) return;
-  std::vector<ListingEntry> entries;
-  if (!ReadDirectory(walker.rules, dir.LocalDir, dir.FileMask, &entries)) {
+  std::vector<ListingEntry> entries, excluded;
+  if (!ReadDirectory(walker.rules, dir.LocalDir, dir.FileMask, &entries,
+                     run.options.DryRun ? &excluded : nullptr)) {
     Report(run, {"Не удается прочитать каталог \"" + dir.LocalDir.Text() + "\""}, kExitTransfer);
     return;
   }
@@ -200,6 +212,7 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
     // such directory, nothing is.
     entered = Entered::kExisting;
   }
+  SayExcluded(run, dir, excluded);
   SendFiles(run, dir, entries, entered, walker);
   VisitSubdirectories(run, dir, entered, entries, walker);
 }

@@ -32,6 +32,7 @@ void Console::ClearStatus() {
 }
 
 void Console::WriteMessage(const std::string& text) {
+  if (log_ != nullptr) log_->Write(text);
   ClearStatus();
   if (interactive_) {
     Flush();

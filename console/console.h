@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "console/log.h"
+
 // The bytes of a message (UTF-8, the program's texts) for a file or pipe: UTF-8 on Linux; on
 // Windows the OEM code page where it is 866, as on every Russian system, else UTF-8.
 std::string ToConsoleText(const std::string& text);
@@ -37,6 +39,8 @@ class Console {
   // next message takes its place.
   void ShowStatus(const std::string& text);
   void ClearStatus();
+  // Every message from now on also goes to the log ("/l").
+  void SetLog(RunLog* log) { log_ = log; }
 
  private:
   void Append(const char* data, std::size_t size);
@@ -46,6 +50,7 @@ class Console {
   std::size_t used_ = 0;
   bool interactive_;
   std::size_t status_width_ = 0;  // characters of the status line shown; 0: none
+  RunLog* log_ = nullptr;
 };
 
 #endif  // VARDEK_CONSOLE_CONSOLE_H_

@@ -98,16 +98,38 @@ bool TakeTimeout(Console& console, Options& options) {
   return true;
 }
 
-}  // namespace
+// The command line as the log tells it: the password never.
+std::string CommandLineText(const std::vector<std::string>& parameters) {
+  std::string text = "vardek";
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const std::string& parameter = i == 3 ? "***" : parameters[i];
+    const bool quoted = parameter.empty() || parameter.find(' ') != std::string::npos;
+    text += quoted ? " \"" + parameter + "\"" : " " + parameter;
+  }
+  return text;
+}
 
-int RunDriver(const std::vector<std::string>& parameters) {
-  Console console;
-  Options options;
-  const CommandLineFault fault = ParseCommandLine(parameters, &options);
-  if (fault != CommandLineFault::kNone) {
-    console.WriteMessage(FaultMessage(fault, parameters));
+// "/l": the log opened and the command line its first line. A log that cannot be written must
+// not leave a scheduled job without its story, and a job whose last run still holds the log
+// must not run twice at once; their exit codes, else kExitOk.
+int OpenLog(Console& console, RunLog& log, const Options& options,
+            const std::vector<std::string>& parameters) {
+  const RunLog::Opened opened = log.Open(options.LogFile);
+  if (opened == RunLog::Opened::kFailed || !log.Write(CommandLineText(parameters))) {
+    log.Close();
+    console.WriteMessage("Не удается вести журнал в файле \"" + options.LogFile + "\"");
     return kExitUsage;
   }
+  console.SetLog(&log);
+  if (opened == RunLog::Opened::kBusy) {
+    console.WriteMessage("Журнал \"" + options.LogFile +
+                         "\" занят: предыдущий запуск этого задания еще не закончен");
+    return kExitBusy;
+  }
+  return kExitOk;
+}
+
+int Run(Console& console, Options& options) {
   if (!TakeServer(console, options) || !TakePassword(console, options) ||
       !TakePin(console, options) || !TakeTimeout(console, options)) {
     return kExitUsage;
@@ -119,4 +141,24 @@ int RunDriver(const std::vector<std::string>& parameters) {
     RunUpload(run);
   }
   return shared.ExitStatus;
+}
+
+}  // namespace
+
+int RunDriver(const std::vector<std::string>& parameters) {
+  Console console;
+  Options options;
+  const CommandLineFault fault = ParseCommandLine(parameters, &options);
+  if (fault != CommandLineFault::kNone) {
+    console.WriteMessage(FaultMessage(fault, parameters));
+    return kExitUsage;
+  }
+  RunLog log;
+  int code = options.LogFile.empty() ? kExitOk : OpenLog(console, log, options, parameters);
+  if (code == kExitUsage) return code;
+  if (code == kExitOk) code = Run(console, options);
+  console.Flush();
+  console.SetLog(nullptr);
+  log.Write("Код завершения: " + std::to_string(code));
+  return code;
 }

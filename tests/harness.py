@@ -520,6 +520,8 @@ def main():
     options = parser.parse_args()
     program = (Program(options.wine, options.prefix, options.launcher) if options.wine
                else Program(options.exe, measured_run=options.measured_run))
+    global PROGRAM  # for a case that runs a second program of its own
+    PROGRAM = program
     cases = [c for suite in options.suite.split(',') for c in importlib.import_module(suite).CASES]
     failed = 0
     program.start_wine()
@@ -545,4 +547,5 @@ def main():
 
 
 if __name__ == '__main__':
+    sys.modules['harness'] = sys.modules['__main__']  # the suites' harness, with PROGRAM
     sys.exit(main())

@@ -1,11 +1,13 @@
 """End-to-end cases of the upload: file selection, the directory walk and the transfer."""
 import os
 import re
+import signal
 import socket
+import tempfile
 import time
 
 from ftp_script import DEFAULTS, FEATURES, feat, stamp
-from harness import LOGIN, PASSWORD
+from harness import LOGIN, PASSWORD, fill
 from login_cases import (AUTH, END, LOGIN_CMDS, LOST, NO_CONNECTION, OPEN, START, STOP, quick,
                          retry_line)
 
@@ -798,6 +800,63 @@ CASES += [
                  'Будет отправлен файл "{L}a.html"', CWD('/r/sub'), 'Исключён файл "{L}sub{/}e.TMP"',
                  'Будет отправлен файл "{L}sub{/}d.html"', 'Будет отправлено файлов: 2 (2 байт)'),
          code=0, files={}),
+]
+
+
+# "/l": the messages with their times, the password never; the exit code last. The log is the
+# job's lock: a second run while the first holds it ends at once with 6, and says so there too.
+LOG = 'vardek-log-%d.log' % os.getpid()  # beside the local tree, which goes with each case
+L_ARGS = args('*.txt', '/r', '/l:{L}..{/}' + LOG)
+STAMP = r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d '
+COMMAND = r'vardek \S+\*\.txt \S+ %s \*\*\* /r /l:\S+%s' % (re.escape(LOGIN), re.escape(LOG))
+BUSY = 'Журнал "" занят: предыдущий запуск этого задания еще не закончен'
+SECOND = []  # the out and code of the run that found the log held
+
+
+def told_in_log(out, code):
+    return [COMMAND] + [re.escape(m) for m in console_text(out).split('\r\n')[:-1]] + [
+        'Код завершения: %d' % code]
+
+
+def logged(case, result):
+    """The log holds each run's command line, messages and exit code, each line after a time;
+    the run that found it held, after the first run's first three lines."""
+    path = os.path.join(tempfile.gettempdir(), LOG)
+    with open(path, encoding='utf-8') as f:
+        lines = f.read().split('\n')
+    os.remove(path)
+    want = [w for r in [result] + result['then'] for w in told_in_log(r['out'], r['code'])]
+    if SECOND:
+        SECOND.pop()
+        want[3:3] = [COMMAND, 'Журнал "[^"]+" ' + re.escape(BUSY.split('" ', 1)[1]),
+                     'Код завершения: 6']
+    got = [line[20:] if re.match(STAMP, line) else '(no time) ' + line for line in lines[:-1]]
+    same = len(got) == len(want) and all(re.fullmatch(w, g) for w, g in zip(want, got))
+    return [] if same and lines[-1] == '' else ['log: %r' % lines]
+
+
+def second_run(server, root):
+    """At the first run's PASS, while it holds the log: the same job again."""
+    import harness
+    local = harness.PROGRAM.path(root + '/')
+    SECOND.append(harness.PROGRAM.run([fill(a, harness.PROGRAM, server.address, local)
+                                       for a in L_ARGS])[:2])
+
+
+L_BASE = dict(args=L_ARGS, tree={'a.txt': b'a'}, dirs=('/', '/r'),
+              out=run(CWD('/r'), SEND('a.txt')), code=0, check=logged)
+CASES += [
+    dict(L_BASE, name='/l appends each run with its times, the password hidden, the exit code',
+         then=[dict(args=L_ARGS, out=run(CWD('/r'), SEND('a.txt')), code=0)]),
+    dict(L_BASE, name='/l held by a run: the next ends at once with 6, the first undisturbed',
+         on={'PASS': second_run}),
+    # The system lets go of the lock with the process.
+    dict(L_BASE, name='/l of a killed run is free again', script={'PASS': ['SILENT', DEFAULTS['PASS']]},
+         interrupt=(lambda server: len(server.commands) == 2, signal.SIGKILL), out=None,
+         code=None, then=[dict(args=L_ARGS, out=run(CWD('/r'), SEND('a.txt')), code=0)],
+         check=lambda case, result: os.remove(os.path.join(tempfile.gettempdir(), LOG))),
+    dict(name='/l on a file that cannot be written', args=args('*.txt', '/r', '/l:{L}no{/}x.log'),
+         tree={'a.txt': b'a'}, out=['Не удается вести журнал в файле "{L}no{/}x.log"'], code=1),
 ]
 
 

@@ -27,6 +27,7 @@ enum ExitCode : std::int32_t {
   kExitDirectory = 3,    // a remote directory can be neither entered nor created
   kExitPassive = 4,      // the server refused passive mode
   kExitTransfer = 5,     // no data connection, or a file was not sent
+  kExitBusy = 6,         // another run holds the log ("/l"): the job is still going
   kExitInterrupted = 7,  // a signal or the console's Ctrl+C stopped the run
 };
 

@@ -2,6 +2,7 @@
 #include "driver/driver.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "driver/command_line.h"
 #include "ftp/control.h"
@@ -136,6 +137,7 @@ int Run(Console& console, Options& options) {
   }
   options.ShowProgress = Environment("VARDEK_PROGRESS") != "0";
   RunShared shared(console, options.ShowProgress);
+  if (options.RateKiB > 0) shared.Limit = std::make_unique<Throttle>(options.RateKiB * 1024LL);
   {
     RunState run(options, shared);
     RunUpload(run);

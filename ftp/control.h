@@ -13,6 +13,7 @@
 
 #include "ftp/reply.h"
 #include "net/socket.h"
+#include "net/throttle.h"
 #include "net/tls.h"
 
 // Whether the server answers commands sent in one go; some read one and drop the rest.
@@ -30,10 +31,11 @@ struct FtpSettings {
   int Timeout = 900;  // seconds: every connect, every wait for a reply or a writable socket
   // Names and paths in UTF-8 (RFC 2640), else in the platform's narrow encoding.
   bool Utf8Names = false;
-  bool Encrypt = false;     // TLS on the control connection and every data connection
-  TlsSettings Tls;          // what the server's certificate is checked against
-  bool BinaryOnce = false;  // TYPE I once per connection rather than before every transfer
-  int PassiveAgain = 0;     // how many times a 4xx to PASV or EPSV is asked again
+  bool Encrypt = false;       // TLS on the control connection and every data connection
+  TlsSettings Tls;            // what the server's certificate is checked against
+  bool BinaryOnce = false;    // TYPE I once per connection rather than before every transfer
+  int PassiveAgain = 0;       // how many times a 4xx to PASV or EPSV is asked again
+  Throttle* Limit = nullptr;  // what every data connection of the run shares; none: no cap
 };
 
 // One control connection, its data connection, and what belongs to them.

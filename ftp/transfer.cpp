@@ -1,6 +1,7 @@
 // Passive data connections, and storing a file over one.
 #include "ftp/transfer.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -19,16 +20,27 @@ constexpr std::chrono::milliseconds kCloseWait(200);
 
 enum class Copy { kDone, kSourceFault, kSendFault };
 
+// Sends what was read, under a cap in pieces that keep its waits short.
+bool SendCapped(TSocket& data, Throttle* limit, const char* bytes, int size) {
+  if (limit == nullptr) return data.Send(bytes, size);
+  for (int at = 0; at < size;) {
+    const int piece = std::min(size - at, limit->Piece());
+    if (!limit->Take(piece) || !data.Send(bytes + at, piece)) return false;
+    at += piece;
+  }
+  return true;
+}
+
 // Copies the source in reads of up to kReadUnit bytes, each sent at once. A file that reached the
 // server only in part is never taken as sent: a read or a send failed, or the source ended short
 // of its size at opening. A file that grows is sent up to its new end.
-Copy CopyToData(DataSource& source, TSocket& data, char* buffer, std::int64_t expected,
-                std::int64_t* copied) {
+Copy CopyToData(DataSource& source, TSocket& data, Throttle* limit, char* buffer,
+                std::int64_t expected, std::int64_t* copied) {
   for (;;) {
     int got = source.Read(buffer, kReadUnit);
     if (got == 0) return *copied >= expected ? Copy::kDone : Copy::kSourceFault;
     if (got < 0) return Copy::kSourceFault;
-    if (!data.Send(buffer, got)) return Copy::kSendFault;
+    if (!SendCapped(data, limit, buffer, got)) return Copy::kSendFault;
     *copied += got;
     source.Advance(got);
   }
@@ -113,7 +125,8 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t fro
   if (!ftp.CopyBuffer) ftp.CopyBuffer.reset(new char[kReadUnit]);
   std::int64_t bytes = 0;
   Watched watched(source);
-  Copy copy = CopyToData(source, data, ftp.CopyBuffer.get(), source.Size() - from, &bytes);
+  Copy copy = CopyToData(source, data, ftp.Settings.Limit, ftp.CopyBuffer.get(),
+                         source.Size() - from, &bytes);
   source.Close();
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.

@@ -3,6 +3,8 @@
 #ifndef VARDEK_NET_INTERRUPT_H_
 #define VARDEK_NET_INTERRUPT_H_
 
+#include <chrono>
+
 // Makes ready what Interrupt needs; once, before a handler may call it. ReleaseInterrupt gives
 // it back once no handler can call Interrupt any more.
 void PrepareInterrupt();
@@ -12,7 +14,10 @@ void ReleaseInterrupt();
 // handler and from any thread.
 void Interrupt();
 bool Interrupted();
-// Sleeps the seconds, or until an interruption; false then.
-bool SleepUnlessInterrupted(int seconds);
+// Sleeps the time, or until an interruption; false then.
+bool SleepUnlessInterrupted(std::chrono::milliseconds wait);
+inline bool SleepUnlessInterrupted(int seconds) {
+  return SleepUnlessInterrupted(std::chrono::seconds(seconds));
+}
 
 #endif  // VARDEK_NET_INTERRUPT_H_

@@ -47,9 +47,9 @@ void Interrupt() {
 
 bool Interrupted() { return interrupted; }
 
-bool SleepUnlessInterrupted(int seconds) {
+bool SleepUnlessInterrupted(std::chrono::milliseconds wait) {
   pollfd p{wake[0], POLLIN, 0};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   while (!interrupted) {
     auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

@@ -55,8 +55,8 @@ void Interrupt() {
 
 bool Interrupted() { return interrupted; }
 
-bool SleepUnlessInterrupted(int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+bool SleepUnlessInterrupted(std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   while (!interrupted) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());

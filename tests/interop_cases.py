@@ -550,6 +550,17 @@ CASES += [
         ('pure-ftpd', 'pure-ftpd', {}), ('pyftpdlib', 'pyftpdlib', {}), ('aioftp', 'aioftp', {}))
 ]
 
+# "/b": 16 MiB over four connections at once keep together to the cap, 50 ms away.
+B_TREE = {'%d.dat' % n: BIG[n << 22:(n + 1) << 22] for n in range(4)}
+CASES += [
+    dict(name='vsftpd: /b:4096 /p:4 keeps 16 MiB to 4 MiB/s', real='vsftpd', line=ON_LINE,
+         args=args('*', '/up', '/p:4', '/b:4096'), tree=B_TREE, dirs=('/', '/up'),
+         out=p_out(4, 4, B_TREE, '/up'), unordered=True, code=0,
+         files={'/up/' + name: data for name, data in B_TREE.items()},
+         check=lambda case, result: [] if result['seconds'] >= 0.9 * 4 else [
+             '16 MiB in %.1f s' % result['seconds']]),
+]
+
 # "/p:4": 300 files shared among four connections; pure-ftpd lets only two in from one address.
 P_TREE = {'d%d/f%02d.dat' % (d, f): data(10 * f + d) for d in range(10) for f in range(30)}
 

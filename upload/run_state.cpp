@@ -23,8 +23,9 @@ constexpr int kPassiveAgain = 3;
 
 }  // namespace
 
-FtpSettings ConnectionSettings(const Options& options) {
+FtpSettings ConnectionSettings(const Options& options, Throttle* limit) {
   FtpSettings settings;
+  settings.Limit = limit;
   settings.Timeout = options.Timeout;
   settings.Utf8Names = options.Utf8Names;
   settings.Encrypt = options.Encrypt;

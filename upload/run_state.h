@@ -16,6 +16,7 @@
 #include "console/progress.h"
 #include "ftp/control.h"
 #include "net/interrupt.h"
+#include "net/throttle.h"
 #include "upload/comparison.h"
 #include "upload/options.h"
 
@@ -71,20 +72,23 @@ struct RunShared {
   // that did not go again.
   std::atomic<std::int64_t> FilesResumed{0};
   std::atomic<std::int64_t> BytesNotResent{0};
+  // "/b": the cap that every data connection shares; none without it.
+  std::unique_ptr<Throttle> Limit;
   // "/v": that the server tells no sizes was said.
   std::atomic<bool> NoSizeSaid{false};
   Progress progress;
 };
 
 // How every connection of the run talks to the server, from the options.
-FtpSettings ConnectionSettings(const Options& options);
+FtpSettings ConnectionSettings(const Options& options, Throttle* limit);
 
 // One control connection of the run, as the run sees it.
 struct RunState {
   RunState(const Options& run_options, RunShared& run_shared)
       : options(run_options),
         shared(run_shared),
-        connection(std::make_unique<FtpConnection>(ConnectionSettings(options), shared.Server)) {}
+        connection(std::make_unique<FtpConnection>(ConnectionSettings(options, shared.Limit.get()),
+                                                   shared.Server)) {}
 
   FtpConnection& ftp() { return *connection; }
 

@@ -27,6 +27,8 @@ const char kUsageText[] =
 
 namespace {
 
+constexpr int kImplicitTlsPort = 990;
+
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::string() : value;
@@ -48,6 +50,8 @@ std::string FaultMessage(CommandLineFault fault, const std::vector<std::string>&
 
 bool TakeServer(Console& console, Options& options) {
   std::string host;
+  // Implicit FTPS has a port of its own.
+  if (options.ImplicitTls) options.ServerPort = kImplicitTlsPort;
   SplitHostPort(options.ServerHost, &host, &options.ServerPort);
   if (ParseHost(host, &options.ServerAddress)) return true;
   console.WriteMessage("Неверно записан адрес сервера \"" + options.ServerHost + "\"");

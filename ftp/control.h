@@ -32,6 +32,7 @@ struct FtpSettings {
   // Names and paths in UTF-8 (RFC 2640), else in the platform's narrow encoding.
   bool Utf8Names = false;
   bool Encrypt = false;       // TLS on the control connection and every data connection
+  bool ImplicitTls = false;   // TLS from the control connection's first byte, no AUTH TLS
   TlsSettings Tls;            // what the server's certificate is checked against
   bool BinaryOnce = false;    // TYPE I once per connection rather than before every transfer
   int PassiveAgain = 0;       // how many times a 4xx to PASV or EPSV is asked again

@@ -29,7 +29,15 @@ LoginResult Greet(FtpConnection& ftp, const Host& host, int port) {
   ftp.HashChosen = DigestKind::kNone;
   ftp.RemoteDir.clear();
   FailureKind kind = FailureKind::kLost;
-  if (!ftp.ControlConnection.Connect(host, port) || !AwaitGreeting(ftp.ControlConnection, &kind)) {
+  if (!ftp.ControlConnection.Connect(host, port)) {
+    return Closed(ftp, LoginFault::kNoConnection, kind);
+  }
+  // Implicit FTPS: the greeting comes under TLS already.
+  if (ftp.Settings.ImplicitTls) {
+    const LoginResult secured = Handshake(ftp);
+    if (secured.failed()) return secured;
+  }
+  if (!AwaitGreeting(ftp.ControlConnection, &kind)) {
     return Closed(ftp, LoginFault::kNoConnection, kind);
   }
   return {};
@@ -39,6 +47,10 @@ LoginResult SecureControl(FtpConnection& ftp) {
   Reply reply = Exchange(ftp, "AUTH TLS");
   if (!reply.complete) return Closed(ftp, LoginFault::kTlsFailed, FailureKind::kLost);
   if (!reply.IsPositive()) return Closed(ftp, LoginFault::kNoTls, FailureKind::kPermanent);
+  return Handshake(ftp);
+}
+
+LoginResult Handshake(FtpConnection& ftp) {
   switch (ftp.ControlConnection.StartTls(ftp.Settings.Tls)) {
     case TlsOutcome::kEstablished:
       return {};

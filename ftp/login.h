@@ -26,11 +26,14 @@ struct LoginResult {
   bool failed() const { return fault != LoginFault::kNone; }
 };
 
-// Connects to the host's port and reads the greeting. Forgets what the connection knew.
+// Connects to the host's port and reads the greeting; with implicit FTPS after the TLS handshake.
+// Forgets what the connection knew.
 LoginResult Greet(FtpConnection& ftp, const Host& host, int port);
 // AUTH TLS and the handshake. On a failure the connection is closed, so that nothing more, least
 // of all the login, goes out in the clear.
 LoginResult SecureControl(FtpConnection& ftp);
+// The TLS handshake on the control connection and the certificate's check; closed as above.
+LoginResult Handshake(FtpConnection& ftp);
 LoginResult LogIn(FtpConnection& ftp, const std::string& login, const std::string& password);
 // PBSZ and PROT: every data connection under TLS too; closed as above when the server refuses.
 LoginResult ProtectData(FtpConnection& ftp);

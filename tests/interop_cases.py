@@ -228,6 +228,20 @@ CASES += [
     for kind, options in (('vsftpd', dict(ssl_reuse=False)), ('proftpd', dict(ssl_reuse=False)),
                           ('pure-ftpd', {}), ('pyftpdlib', {}))
 ] + [
+    # "/e:i": TLS from the first byte, no AUTH TLS; the data connections as with "/e".
+    dict(tls_tree(kind, '1.2', ssl_reuse=False, implicit=True),
+         name='%s with implicit TLS: a tree of %d files' % (kind, len(TLS_TREE)),
+         args=args('*', '/up', '/s', '/c', '/e:i'), check=lambda case, result: [] if (
+             result['server'].commands[2:4] == ['PBSZ 0', 'PROT P'] and
+             'AUTH TLS' not in result['server'].commands) else [
+             'commands: %r' % result['server'].commands[:6]])
+    for kind in ('vsftpd', 'proftpd')
+] + [
+    dict(name='vsftpd with implicit TLS: a certificate of an unknown CA is refused before the login',
+         real='vsftpd', options=dict(tls='unknown_ca', implicit=True), args=args('*', '/', '/e:i'),
+         tree={'a.bin': b'a'}, env=TRUST, out=[OPEN, CERT_REFUSED, STOP], code=2, files={},
+         check=lambda case, result: [] if not result['server'].commands else ['commands sent']),
+] + [
     dict(name='vsftpd with TLS: reuse required, which wine cannot give', real='vsftpd',
          options=dict(tls='server', tls_version='1.2'), args=args('*', '/', '/e'),
          tree={'a.bin': b'a'}, env=TRUST, out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP),

@@ -13,7 +13,7 @@ connection's TLS session, which vsftpd and proftpd require by default), ipv6 (li
 only), chroot (False: the login starts in root's absolute path), banner (vsftpd's one-line
 greeting), passive_ports (vsftpd's: how many, 16 by default; with fewer than the connections
 that want one at once, vsftpd answers "500 OOPS: vsf_sysutil_bind" and closes), max_rate
-(vsftpd's local_max_rate: bytes per second for each transfer), max_listed (pure-ftpd's -L: the
+(vsftpd's local_max_rate: bytes per second for each transfer), implicit (TLS from the first byte), max_listed (pure-ftpd's -L: the
 entries a listing stops at, "226 Output truncated to N matches"), max_store
 (proftpd's MaxStoreFileSize, e.g. '1 Mb'), max_per_ip (connections from
 one address: vsftpd max_per_ip, proftpd MaxConnectionsPerHost, pure-ftpd -C, pyftpdlib
@@ -227,8 +227,9 @@ def vsftpd(s, login, password):
     if s.tls:
         conf += ('ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n'
                  'force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=%s\n'
-                 'debug_ssl=YES\n' % (s.tls.cert, s.tls.key, 'NO' if s.ssl_reuse is False
-                                       else 'YES'))
+                 'debug_ssl=YES\nimplicit_ssl=%s\n'
+                 % (s.tls.cert, s.tls.key, 'NO' if s.ssl_reuse is False else 'YES',
+                    'YES' if s.implicit else 'NO'))
     s.write('vsftpd.conf', conf)
     return ['/usr/sbin/vsftpd', s.base + '/vsftpd.conf']
 
@@ -257,12 +258,14 @@ def proftpd(s, login, password):
     if s.tls:
         # mod_tls is a package of its own; data connections must reuse the TLS session unless
         # told otherwise.
+        flags = (['NoSessionReuseRequired'] if s.ssl_reuse is False else []) + (
+            ['UseImplicitSSL'] if s.implicit else [])
         conf += ('ModulePath %s/usr/lib/proftpd\nLoadModule mod_tls.c\nTLSEngine on\n'
                  'TLSRequired on\nTLSRSACertificateFile %s\nTLSRSACertificateKeyFile %s\n'
                  'TLSProtocol %s\nTLSLog %s/tls.log\n%s'
                  % (unpacked('proftpd-mod-crypto'), s.tls.cert, s.tls.key,
                     'TLSv1.2' if s.tls_version == '1.2' else 'TLSv1.2 TLSv1.3', s.base,
-                    'TLSOptions NoSessionReuseRequired\n' if s.ssl_reuse is False else ''))
+                    'TLSOptions %s\n' % ' '.join(flags) if flags else ''))
     s.write('proftpd.conf', conf)
     return [unpacked('proftpd-core') + '/usr/sbin/proftpd', '-n', '-q', '-c',
             s.base + '/proftpd.conf']
@@ -371,7 +374,8 @@ OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                ipv6=('vsftpd', 'pyftpdlib'), chroot=('vsftpd',), banner=('vsftpd',),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
                allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',),
-               max_listed=('pure-ftpd',), store_restart=('proftpd',), digest=('proftpd',))
+               max_listed=('pure-ftpd',), store_restart=('proftpd',), digest=('proftpd',),
+               implicit=('vsftpd', 'proftpd'))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -385,7 +389,8 @@ class RealServer:
     host is where it listens, address that with the port, as a URL has it."""
     tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
     max_rate = max_listed = None
-    ipv6, chroot, allow_overwrite, store_restart, digest = False, True, True, False, False
+    ipv6, chroot, allow_overwrite, store_restart, digest, implicit = (False, True, True, False,
+                                                                      False, False)
 
     def __init__(self, kind, dirs, login, password, encoding='utf-8', **options):
         for name, value in options.items():

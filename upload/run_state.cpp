@@ -29,6 +29,7 @@ FtpSettings ConnectionSettings(const Options& options, Throttle* limit) {
   settings.Timeout = options.Timeout;
   settings.Utf8Names = options.Utf8Names;
   settings.Encrypt = options.Encrypt;
+  settings.ImplicitTls = options.ImplicitTls;
   settings.Tls = {CertificateName(options.ServerAddress), options.ServerAddress.address,
                   options.TlsPin};
   // "/d" and "/p" save the round trip of TYPE I before each file, which pays for setting each

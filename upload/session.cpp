@@ -7,7 +7,7 @@ namespace {
 
 LoginResult SecureAndLogIn(RunState& run) {
   FtpConnection& ftp = run.ftp();
-  if (run.options.Encrypt) {
+  if (run.options.Encrypt && !run.options.ImplicitTls) {
     const LoginResult secured = SecureControl(ftp);
     if (secured.failed()) return secured;
   }

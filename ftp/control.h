@@ -24,6 +24,8 @@ enum class Pipelining { kUnknown, kWorks, kLosesCommands };
 struct ServerTraits {
   ServerFeatures Features;
   std::atomic<Pipelining> Pipelined{Pipelining::kUnknown};
+  // MLSD listed in FEAT but refused (proftpd's <Limit MLSD>): LIST and MDTM from then on.
+  std::atomic<bool> MlsdRefused{false};
 };
 
 // How a connection works; the same for every connection to a server.

@@ -26,11 +26,16 @@ std::vector<std::string> Lines(const std::string& data) {
 }  // namespace
 
 Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files) {
-  const bool mlsd = ftp.Server.Features.mlsd;
+  const bool mlsd = ftp.Server.Features.mlsd && !ftp.Server.MlsdRefused;
   std::string data;
   const std::string command = mlsd ? "MLSD" : "LIST";
-  const Received received =
-      ReceiveData(ftp, path.empty() ? command : command + " " + path, kLongestListing, &data);
+  Reply refusal;
+  const Received received = ReceiveData(ftp, path.empty() ? command : command + " " + path,
+                                        kLongestListing, &data, &refusal);
+  if (mlsd && refusal.complete && refusal.first_line()[0] == '5') {
+    ftp.Server.MlsdRefused = true;
+    return ListRemoteDirectory(ftp, path, files);
+  }
   std::string name;
   RemoteFile file;
   for (const std::string& line : Lines(data)) {

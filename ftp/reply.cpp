@@ -313,14 +313,16 @@ bool ParseListLine(const std::string& line, std::string* name, RemoteFile* file)
   const bool directory = line.compare(0, 1, "d") == 0;
   if (line.compare(0, 1, "-") != 0 && !directory) return false;
   const std::vector<std::string> words = Words(line);
-  // The size stands before the month, the name after the time or the year.
-  for (std::size_t i = 2; i + 3 < words.size(); ++i) {
+  // The size stands before the month, the name after the time or the year: any text after one
+  // blank, blanks alone included.
+  for (std::size_t i = 2; i + 2 < words.size(); ++i) {
     if (!IsMonth(words[i]) || !AllDigits(words[i + 1]) || words[i + 1].size() > 2 ||
         !IsTimeOrYear(words[i + 2]) || !AllDigits(words[i - 1]) || words[i - 1].size() > 18) {
       continue;
     }
     std::size_t at = 0;
     for (std::size_t w = 0; w <= i + 2; ++w) at = line.find(words[w], at) + words[w].size();
+    if (at + 1 >= line.size()) return false;
     const std::string named = line.substr(at + 1);
     if (named.empty() || named == "." || named == "..") return false;
     *name = named;

@@ -221,6 +221,8 @@ TEST(ParseListingLine, TakesPlainFilesWithTheirSizeAndTime) {
        0, -1},
       {ParseListLine, "total 12", nullptr, 0, -1},
       {ParseListLine, "-rw-r--r--    1 1000     1000         4096 Dec 08 04:35", nullptr, 0, -1},
+      {ParseListLine, "-rw-r--r--    1 1000     1000         4096 Dec 08 04:35 ", nullptr, 0, -1},
+      {ParseListLine, "-rw-r--r--    1 1000     1000            3 Dec 08 04:35   ", "  ", 3, -1},
       {ParseListLine, "-rw-r--r--    1 1000     1000         big Dec 08 04:35 x", nullptr, 0, -1},
   };
   for (const auto& c : cases) {

@@ -197,7 +197,7 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
 }
 
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data) {
+                     std::string* data, Reply* refusal) {
   UseBinaryType(ftp);
   if (OpenDataConnection(ftp).failed()) return Received::kFailed;
   TSocket& connection = ftp.DataConnection;
@@ -205,6 +205,7 @@ Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t
   // A refusal has no completion reply to wait for.
   if (reply.IsRefusal()) {
     connection.Close();
+    if (refusal != nullptr) *refusal = reply;
     return Received::kFailed;
   }
   const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&

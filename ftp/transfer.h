@@ -78,8 +78,9 @@ enum class Received {
   kFailed,     // none: the command was refused, or no data connection
 };
 
-// The bytes a command such as MLSD sends back over a data connection, opened as a file's is.
+// The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
+// the command's refusal, if it was refused, in `refusal`.
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data);
+                     std::string* data, Reply* refusal = nullptr);
 
 #endif  // VARDEK_FTP_TRANSFER_H_

@@ -438,6 +438,10 @@ def remote_times(expected):
     return check
 
 
+NO_TIMES = ('Сервер "{H}" не устанавливает время файлов: копия на сервере считается неизменной, '
+            'если она не старше локального файла')
+
+
 def d_cmds(*steps):
     return LOGIN_CMDS + ['FEAT'] + [c for step in steps for c in step]
 
@@ -451,7 +455,8 @@ CASES += [
          out=differs_run(CWD('/r'), *sent('new.txt', 'size.txt', 'time.txt'), CWD('/r/sub'),
                          MADE('/r/sub'), SEND('sub{/}x.txt'), sent=4, size=12345 + 6 + 4 + 1,
                          unchanged=1), code=0,
-         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD'],
+         # Whether MFMT is allowed is learnt with the server's own time of a file.
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'MFMT %s time.txt' % stamp(T)],
                      ['PASV', 'STOR new.txt', 'MFMT %s new.txt' % stamp(T + 1)],
                      ['PASV', 'STOR size.txt', 'MFMT %s size.txt' % stamp(T)],
                      ['PASV', 'STOR time.txt', 'MFMT %s time.txt' % stamp(T + 60)],
@@ -468,8 +473,8 @@ CASES += [
          out=differs_run(CWD('/r'), LOST, retry_line(1, 3, 2), OPEN, AUTH, SEND('time.txt'),
                          sent=1, size=4, unchanged=1), code=0,
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD'], LOGIN_CMDS,
-                     ['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR time.txt',
-                      'MFMT %s time.txt' % stamp(T + 60)])),
+                     ['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'MFMT %s time.txt' % stamp(T), 'PASV',
+                      'STOR time.txt', 'MFMT %s time.txt' % stamp(T + 60)])),
     # vsftpd has no MLSD: LIST gives names and sizes, MDTM the time where the size is the same.
     dict(name='/d on a server without MLSD or FEAT', args=D_ARGS,
          script={'FEAT': '500 Unknown command'},
@@ -491,12 +496,23 @@ CASES += [
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'LIST', 'MDTM a.txt', 'NOOP', 'MDTM b.txt',
                       'MDTM c.txt', 'MDTM %s c.txt' % stamp(T), 'PASV', 'STOR c.txt',
                       'MDTM %s c.txt' % stamp(T + 5)])),
-    dict(name='/d with MLSD refused sends every file', args=D_ARGS,
-         script={'MLSD': '500 Unknown command'}, tree={'a.txt': (b'aaa', T)},
-         dirs=('/', '/r', ('/r/a.txt', b'aaa', T)),
-         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0,
-         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR a.txt',
-                      'MFMT %s a.txt' % stamp(T)])),
+    # pure-ftpd stops at 10,000 entries: the files the listing names are compared, the rest sent.
+    dict(name='/d with a truncated listing', args=D_ARGS,
+         script={'MLSD_DONE': '226 Output truncated to 1 matches', 'MLSD_LINES': lambda server,
+                 path: ['type=file;size=3;modify=%s; a.txt' % stamp(T)]},
+         tree={'a.txt': (b'aaa', T), 'b.txt': (b'bbb', T)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/b.txt', b'bbb', T)),
+         out=differs_run(CWD('/r'), 'Каталог "/r" на сервере прочитан не полностью: файлы, '
+                         'которых нет в списке, отправляются', SEND('b.txt'), sent=1, size=3,
+                         unchanged=1), code=0),
+    # proftpd with <Limit MLSD> DenyAll lists MLST in FEAT: LIST and MDTM, for the whole run.
+    dict(name='/d with MLSD refused lists with LIST', args=D_ARGS,
+         script={'MLSD': '550 Permission denied'},
+         tree={'a.txt': (b'aaa', T), 'sub/b.txt': (b'b', T)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/sub/b.txt', b'b', T)),
+         out=differs_run(CWD('/r'), CWD('/r/sub'), unchanged=2), code=0,
+         cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'LIST', 'MDTM a.txt',
+                      'CWD /r/sub', 'PASV', 'LIST', 'MDTM b.txt'])),
     dict(name='/d reads MLSD lines with odd facts', args=D_ARGS,
          script={'MLSD_LINES': lambda server, path: [
              'Type=cdir;Modify=%s; /r' % stamp(T), 'type=pdir;modify=%s; ..' % stamp(T),
@@ -507,11 +523,12 @@ CASES += [
                'z.txt': (b'zzz', T)},
          out=differs_run(CWD('/r'), *sent('x.txt', 'z.txt'), sent=2, size=6, unchanged=2),
          code=0, dirs=('/', '/r')),
-    # A time that cannot be set costs the file nothing: it was sent, and the next run sends it
-    # again rather than trust a server's time that is not the file's.
+    # MFMT listed but refused to the login (pyftpdlib without the T permission): said once, and
+    # from then on a server's copy no older than the file is the file; a republish sends nothing.
     dict(name='/d with MFMT refused', args=D_ARGS, script={'MFMT': '550 Not allowed'},
          tree={'a.txt': (b'aaa', T)}, dirs=('/', '/r'),
-         out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0),
+         out=differs_run(CWD('/r'), SEND('a.txt'), NO_TIMES, sent=1, size=3), code=0,
+         then=[dict(args=D_ARGS, out=differs_run(CWD('/r'), NO_TIMES, unchanged=1), code=0)]),
     # Without MFMT a server that turns down the MDTM form sets no time: its files are compared by
     # "no older than the local one", and b.txt, stored after it was written, stays; a.txt gets
     # no time set.
@@ -613,7 +630,7 @@ CASES += [
          out=run(*M_UNLISTED[:1 + sent], *M_UNLISTED[2:], m_summary(sent, sent, 2 - sent, 1, 0)),
          code=5, files={p: d for p, d in M_ALL.items() if p != '/r/news/b.html'})
     for how, script, sent in (
-        ('refused', {'MLSD': ['550 Not allowed', None]}, 1),
+        ('refused', {'MLSD': ['450 Not now', None]}, 1),
         ('cut short', {'MLSD_DONE': ['426 Connection closed; transfer aborted', None]}, 1),
         ('truncated', {'MLSD_DONE': ['226 Output truncated to 3 matches', None]}, 0),
         ('by LIST cut short', {'FEAT': VSFTPD_FEAT,
@@ -667,6 +684,10 @@ RENAMED = ['RNFR a.txt.XXXXXX.part', 'RNTO a.txt']
 REPLACING = dict(args=A_ARGS, tree={'a.txt': b'new'}, dirs=('/', '/r', ('/r/a.txt', b'old')))
 A_SENT = run(CWD('/r'), SEND('a.txt'))
 A_FAILED = run(CWD('/r'), SEND('a.txt'), NOT_SENT('a.txt'), STOP)
+A_UNRENAMED = lambda server: run(CWD('/r'), SEND('a.txt'), 'Не удалось переименовать на сервере '
+                                 'файл "%s" в "a.txt"' % next(
+                                     c[5:] for c in server.commands if c.startswith('STOR ')),
+                                 STOP)
 CASES += [
     dict(REPLACING, name='/a stores under a temporary name, then renames', out=A_SENT, code=0,
          files={'/r/a.txt': b'new'}, check=with_temporary(STORED + RENAMED)),
@@ -676,11 +697,11 @@ CASES += [
          files={'/r/a.txt': b'new'},
          check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED)),
     dict(REPLACING, name='/a with RNTO refused always', tree={'a.txt': b'new', 'b.txt': b'b'},
-         script={'RNTO': '553 Rename refused'}, out=A_FAILED, code=5, files={},
+         script={'RNTO': '553 Rename refused'}, out=A_UNRENAMED, code=5, files={},
          check=with_temporary(STORED + RENAMED + ['DELE a.txt'] + RENAMED +
                               ['DELE a.txt.XXXXXX.part'])),
     dict(REPLACING, name='/a with RNFR refused: the old file stays',
-         script={'RNFR': '550 Not allowed'}, out=A_FAILED, code=5, files={'/r/a.txt': b'old'},
+         script={'RNFR': '550 Not allowed'}, out=A_UNRENAMED, code=5, files={'/r/a.txt': b'old'},
          check=with_temporary(STORED + ['RNFR a.txt.XXXXXX.part', 'DELE a.txt.XXXXXX.part'])),
     dict(REPLACING, name='/a with a failed transfer and DELE of the temporary refused',
          script={'DONE': '451 Failed', 'DELE': '550 No'}, out=A_FAILED, code=5,
@@ -689,8 +710,9 @@ CASES += [
          tree={'a.txt': (b'new', T)}, dirs=('/', '/r', ('/r/a.txt', b'old', T - 10)),
          out=differs_run(CWD('/r'), SEND('a.txt'), sent=1, size=3), code=0,
          files={'/r/a.txt': b'new'}, check=lambda case, result: with_temporary(
-             ['FEAT', 'CWD /r', 'TYPE I', 'PASV', 'MLSD', 'PASV', 'STOR a.txt.XXXXXX.part',
-              'MFMT %s a.txt.XXXXXX.part' % stamp(T)] + RENAMED)(case, result) +
+             ['FEAT', 'CWD /r', 'TYPE I', 'PASV', 'MLSD', 'MFMT %s a.txt' % stamp(T - 10), 'PASV',
+              'STOR a.txt.XXXXXX.part', 'MFMT %s a.txt.XXXXXX.part' % stamp(T)] + RENAMED)(
+             case, result) +
          remote_times({'/r/a.txt': T})(case, result)),
 ]
 

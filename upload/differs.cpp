@@ -6,10 +6,21 @@
 
 namespace {
 
-// Where FEAT leaves it open (MDTM but no MFMT) and a file's times differ, learns once whether
-// the server sets times, before the rule decides: the server's file is given the time it has
-// already. A server that cannot is compared by kNotEarlier, rather than sent a file again on
-// every run.
+// A server that sets no times is compared by kNotEarlier from now on, rather than sent every file
+// again on every run; where FEAT promised MFMT, the user hears of it, once.
+void SetsNoTimes(RunState& run) {
+  run.shared.TimesKnown = true;
+  if (run.shared.Times.exchange(TimeRule::kNotEarlier) == TimeRule::kNotEarlier) return;
+  if (run.shared.Server.Features.mfmt) {
+    run.WriteMessage("Сервер \"" + run.options.ServerHost +
+                     "\" не устанавливает время файлов: копия на сервере считается неизменной, "
+                     "если она не старше локального файла");
+  }
+}
+
+// Where it is not known yet and a file's times differ, learns once whether the server sets
+// times, before the rule decides: the server's file is given the time it has already. A server that
+// cannot is compared by kNotEarlier, rather than sent a file again on every run.
 void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
   // "/n" sets no time, not even a file's own.
   if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) {
@@ -18,7 +29,7 @@ void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int6
   const Reply reply = SetFileTime(run.ftp(), name, remote_time);
   if (!reply.complete) return;  // the next command tells what became of the connection
   run.shared.TimesKnown = true;
-  if (reply.first_line()[0] == '5') run.shared.Times = TimeRule::kNotEarlier;
+  if (reply.first_line()[0] == '5') SetsNoTimes(run);
 }
 
 // Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
@@ -59,6 +70,12 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
     remote.clear();
     return run.ftp().ControlConnection.IsOpen() ? Failure() : LostFailure(run.options);
   }
+  // The files it does not name go as without "/d"; "/m" says so itself, as it deletes nothing.
+  if (listing->received == Received::kTruncated && !run.options.Mirror) {
+    run.WriteMessage(
+        "Каталог \"" + run.ftp().RemoteDir +
+        "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
+  }
   CompleteRemoteTimes(run, files, &remote);
   changed->clear();
   for (const ListingEntry& entry : files) {
@@ -73,11 +90,9 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
   if (run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) return;
-  const bool mfmt = run.shared.Server.Features.mfmt;
   const Reply reply = SetFileTime(run.ftp(), name, modified);
-  // Without MFMT the MDTM form is the only way; a server that turns it down sets no times.
-  if (!mfmt && reply.complete && reply.first_line()[0] == '5') {
-    run.shared.Times = TimeRule::kNotEarlier;
-  }
-  if (!mfmt && reply.IsPositive()) run.shared.TimesKnown = true;
+  // A server that turns it down sets no times: MFMT listed but not allowed to this login
+  // (pyftpdlib without the T permission, proftpd's <Limit MFMT>) as much as MDTM's form.
+  if (reply.complete && reply.first_line()[0] == '5') SetsNoTimes(run);
+  if (reply.IsPositive()) run.shared.TimesKnown = true;
 }

@@ -184,8 +184,10 @@ Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry
   Reply refusal;
   if (run.options.Atomic && !RenameOnto(run.ftp(), stored, entry.name, &refusal)) {
     RemoveTemporary(run, stored);
-    return Failure({NotSentMessage(LocalDir.Text() + entry.name)}, kExitTransfer, Walk::kStops,
-                   KindOf(refusal));
+    // The bytes arrived; the server would not put them in place.
+    return Failure(
+        {"Не удалось переименовать на сервере файл \"" + stored + "\" в \"" + entry.name + "\""},
+        kExitTransfer, Walk::kStops, KindOf(refusal));
   }
   CountSent(run, bytes);
   return Failure();

@@ -53,10 +53,12 @@ void WriteSummary(RunState& run) {
 void LearnServer(RunState& run) {
   const Reply reply = LearnFeatures(run.ftp());
   const ServerFeatures& features = run.shared.Server.Features;
-  // A server that lists neither way of setting a time can set none; one without FEAT may.
+  // A server that lists neither way of setting a time can set none; one without FEAT may, and
+  // one that lists MFMT may still refuse it to this login: the first file whose time differs
+  // tells.
   const bool settable = features.mfmt || features.mdtm || !reply.IsPositive();
   run.shared.Times = settable ? TimeRule::kExact : TimeRule::kNotEarlier;
-  run.shared.TimesKnown = features.mfmt || !settable;
+  run.shared.TimesKnown = !settable;
 }
 
 void PublishTree(RunState& run) {

@@ -380,6 +380,14 @@ bool ParseSizeReply(const Reply& reply, std::int64_t* size) {
   return true;
 }
 
+bool ParseModifyReply(const Reply& reply, std::int64_t* seconds) {
+  const std::string& line = reply.first_line();
+  const std::size_t at = Upper(line).find("MODIFY=");
+  if (!reply.IsPositive() || at == std::string::npos) return false;
+  const std::size_t end = line.find(';', at);
+  return ParseTimeVal(line.substr(at + 7, end == std::string::npos ? end : end - at - 7), seconds);
+}
+
 bool IsUnknownCommand(const Reply& reply) {
   const std::string& line = reply.first_line();
   return reply.complete && (line.compare(0, 3, "500") == 0 || line.compare(0, 3, "502") == 0);

@@ -98,6 +98,8 @@ bool ParseTimeVal(const std::string& text, std::int64_t* seconds);
 std::string FormatTimeVal(std::int64_t seconds);
 // The size of a 213 reply to SIZE.
 bool ParseSizeReply(const Reply& reply, std::int64_t* size);
+// The time in an MFMT reply, "213 Modify=YYYYMMDDHHMMSS; name", as the server shows it.
+bool ParseModifyReply(const Reply& reply, std::int64_t* seconds);
 // Whether the server does not know the command at all (500, 502), rather than refusing it.
 bool IsUnknownCommand(const Reply& reply);
 // The digest in the last line of a reply to HASH ("213 SHA-256 0-49 <hex> name") or to an X

@@ -52,6 +52,9 @@ connections: how many were accepted. stalled: a session waited for a command whi
 had answered everything and nothing happened on any connection for IDLE_SECONDS (an idle
 connection beside a busy one is no stall); that session is then closed.
 
+"ZONE": seconds that MLSD and MFMT's reply show times ahead of UTC by (pyftpdlib with
+use_gmt_times off).
+
 "PIPELINING": "LOSE" makes a server that reads one command from what arrived and drops the
 rest, as some do with commands sent in one go.
 
@@ -147,7 +150,7 @@ def literal(text):
 
 def mlsd_lines(server, path):
     return ['type=%s;modify=%s; %s' % ('dir' if data is None else 'file;size=%d' % len(data),
-                                       stamp(mtime), name)
+                                       stamp(mtime + server.script.get('ZONE', 0)), name)
             for name, data, mtime in server.entries(path)]
 
 
@@ -446,7 +449,8 @@ class ScriptedServer:
             if target not in self.files:
                 return '550 No such file'
             self.mtimes[target] = parse_stamp(when)
-            return ('213 Modify=%s; %s' % (stamp(self.mtimes[target]), literal(name))
+            return ('213 Modify=%s; %s' % (stamp(self.mtimes[target] + self.script.get('ZONE', 0)),
+                                           literal(name))
                     if verb == 'MFMT' else '213 File modification time set.')
         if verb == 'MFMT':
             return '501 Syntax: MFMT YYYYMMDDHHMMSS name'

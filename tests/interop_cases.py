@@ -314,6 +314,31 @@ CASES += [differs(kind) for kind in ('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdli
     dict(differs('vsftpd', tls='server', ssl_reuse=False)),
 ]
 
+# "/d" on servers as hosts configure them: MFMT refused to the login, MLSD refused, listings
+# in the server's zone. A republish sends nothing, and one changed file sends one.
+def sends(*counts):
+    def check(case, result):
+        got = [console_text(r['out']).count('Отправляем на сервер файл') for r in
+               [result] + result['then']]
+        return [] if got == list(counts) else ['files sent in each run: %r' % got]
+    return check
+
+
+CONFIGURED = {'a.html': (b'aaa', T0), 'b.html': (b'bbb', T0), 'sub/c.html': (b'ccc', T0)}
+CASES += [
+    dict(name='%s: /d publishes, then sends nothing, then one changed file' % label, real=kind,
+         options=options, args=args('*', '/site', '/s', '/c', '/d'), tree=CONFIGURED, out=None,
+         code=0, then=[dict(args=args('*', '/site', '/s', '/c', '/d'), out=None, code=0),
+                       dict(args=args('*', '/site', '/s', '/c', '/d'), out=None, code=0,
+                            tree={'b.html': (b'bbbb', T0 + 60)})],
+         check=sends(3, 0, 1), files=site_files(dict(CONFIGURED, **{'b.html': (b'bbbb', 0)})))
+    for label, kind, options in (
+        ('pyftpdlib without the T permission', 'pyftpdlib', dict(deny=('MFMT',))),
+        ('proftpd with <Limit MFMT> DenyAll', 'proftpd', dict(deny=('MFMT',))),
+        ('proftpd with <Limit MLSD> DenyAll', 'proftpd', dict(deny=('MLSD',))),
+        ('pyftpdlib with listings in UTC+3', 'pyftpdlib', dict(zone='XYZ-3')))
+]
+
 # "/m" after the three changes a site sees: a page removed, a directory removed, a page renamed;
 # the server's .htaccess and a file the mask does not select stay. "/n" after the same changes
 # leaves the server byte for byte as it was.

@@ -250,6 +250,8 @@ def proftpd(s, login, password):
         conf += 'MaxStoreFileSize %s\n' % s.max_store
     if s.max_per_ip is not None:
         conf += 'MaxConnectionsPerHost %d\n' % s.max_per_ip
+    for command in s.deny:
+        conf += '<Limit %s>\nDenyAll\n</Limit>\n' % command
     if s.store_restart:
         conf += 'AllowStoreRestart on\n'
     if s.digest:  # HASH and XSHA256, XSHA1, XMD5, XCRC
@@ -301,7 +303,9 @@ class Handler(TLS_FTPHandler if o['cert'] else FTPHandler):
 
 
 Handler.authorizer = DummyAuthorizer()
-Handler.authorizer.add_user(o['login'], o['password'], o['root'], perm='elradfmwMT')
+Handler.authorizer.add_user(o['login'], o['password'], o['root'],
+                            perm='elradfmwM' + ('' if 'MFMT' in o['deny'] else 'T'))
+Handler.use_gmt_times = not o['zone']  # its TZ is then the zone of its listings
 for path in o['read_only']:  # it serves as root: file modes would not stop the login
     Handler.authorizer.override_perm(o['login'], o['root'] + path, perm='elr', recursive=True)
 Handler.auth_failed_timeout = 0
@@ -326,7 +330,8 @@ def pyftpdlib(s, login, password):
     return ['/usr/bin/python3', '-c', PYFTPDLIB, json.dumps(dict(
         root=s.root, host=s.host, port=s.port, login=login, password=password, low=s.low,
         high=s.high, read_only=s.read_only, cert=s.tls and s.tls.cert, key=s.tls and s.tls.key,
-        tls_version=s.tls_version, transcript=s.transcript[0], max_per_ip=s.max_per_ip))]
+        tls_version=s.tls_version, transcript=s.transcript[0], max_per_ip=s.max_per_ip,
+        deny=s.deny, zone=s.zone))]
 
 
 AIOFTP = '''
@@ -375,7 +380,8 @@ OPTIONS = dict(tls=TLS, tls_version=TLS, ssl_reuse=('vsftpd', 'proftpd'),
                max_store=('proftpd',), max_per_ip=('vsftpd', 'proftpd', 'pure-ftpd', 'pyftpdlib'),
                allow_overwrite=('proftpd',), passive_ports=('vsftpd',), max_rate=('vsftpd',),
                max_listed=('pure-ftpd',), store_restart=('proftpd',), digest=('proftpd',),
-               implicit=('vsftpd', 'proftpd'))
+               implicit=('vsftpd', 'proftpd'), deny=('proftpd', 'pyftpdlib'),
+               zone=('pyftpdlib',))
 # What OpenSSL negotiates at most, for the servers without an option of their own.
 TLS_1_2 = ('openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n[tls]\n'
            'MaxProtocol = TLSv1.2\n')
@@ -389,6 +395,8 @@ class RealServer:
     host is where it listens, address that with the port, as a URL has it."""
     tls = tls_version = ssl_reuse = banner = max_store = max_per_ip = passive_ports = None
     max_rate = max_listed = None
+    deny = ()  # commands the login may not use: proftpd's <Limit>, pyftpdlib's MFMT permission
+    zone = None  # pyftpdlib: listings in this TZ (e.g. 'XYZ-3') rather than UTC
     ipv6, chroot, allow_overwrite, store_restart, digest, implicit = (False, True, True, False,
                                                                       False, False)
 
@@ -422,7 +430,7 @@ class RealServer:
         # a passive port.
         self.low = random.randrange(20000, 32768 - 16, 16)
         self.high = self.low + (self.passive_ports or 16) - 1
-        self.kind, self.env = kind, dict(os.environ)
+        self.kind, self.env = kind, dict(os.environ, **({'TZ': self.zone} if self.zone else {}))
         try:
             self.cmd = KINDS[kind](self, login, password)
             if self.tls_version == '1.2':

@@ -505,6 +505,13 @@ CASES += [
          out=differs_run(CWD('/r'), 'Каталог "/r" на сервере прочитан не полностью: файлы, '
                          'которых нет в списке, отправляются', SEND('b.txt'), sent=1, size=3,
                          unchanged=1), code=0),
+    # MLSD in the server's zone, MFMT in UTC: the next run learns the zone from the reply to the
+    # MFMT that gives a file its own listed time, gives it back its time, and sends nothing.
+    dict(name='/d on a server whose listings show its local time', args=D_ARGS,
+         script={'ZONE': 3 * 3600}, tree={'a.txt': (b'aaa', T), 'b.txt': (b'bbb', T)},
+         dirs=('/', '/r'), out=differs_run(CWD('/r'), *sent('a.txt', 'b.txt'), sent=2, size=6),
+         code=0, then=[dict(args=D_ARGS, out=differs_run(CWD('/r'), unchanged=2), code=0)],
+         check=remote_times({'/r/a.txt': T, '/r/b.txt': T})),
     # proftpd with <Limit MLSD> DenyAll lists MLST in FEAT: LIST and MDTM, for the whole run.
     dict(name='/d with MLSD refused lists with LIST', args=D_ARGS,
          script={'MLSD': '550 Permission denied'},

@@ -18,6 +18,20 @@ void SetsNoTimes(RunState& run) {
   }
 }
 
+constexpr std::int64_t kQuarterHour = 15 * 60;
+constexpr std::int64_t kLongestShift = 14 * 3600;  // UTC+14, the farthest zone
+
+// MFMT's reply shows the time set as the server's listings will: a difference from the time asked
+// for of whole quarter hours is the server's zone, and its times are read back by it. True when
+// a new one was learnt.
+bool LearnShift(RunState& run, const Reply& reply, std::int64_t asked) {
+  std::int64_t shown = 0;
+  if (!ParseModifyReply(reply, &shown)) return false;
+  const std::int64_t shift = shown - asked;
+  if (shift % kQuarterHour != 0 || shift < -kLongestShift || shift > kLongestShift) return false;
+  return run.shared.TimeShift.exchange(shift) != shift;
+}
+
 // Where it is not known yet and a file's times differ, learns once whether the server sets
 // times, before the rule decides: the server's file is given the time it has already. A server that
 // cannot is compared by kNotEarlier, rather than sent a file again on every run.
@@ -26,10 +40,13 @@ void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int6
   if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) {
     return;
   }
-  const Reply reply = SetFileTime(run.ftp(), name, remote_time);
+  const std::int64_t asked = remote_time - run.shared.TimeShift;
+  const Reply reply = SetFileTime(run.ftp(), name, asked);
   if (!reply.complete) return;  // the next command tells what became of the connection
   run.shared.TimesKnown = true;
   if (reply.first_line()[0] == '5') SetsNoTimes(run);
+  // The listed time was the server's zone's, and was taken for UTC: the file gets its own back.
+  if (LearnShift(run, reply, asked)) SetFileTime(run.ftp(), name, asked - run.shared.TimeShift);
 }
 
 // Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
@@ -46,14 +63,23 @@ void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& files,
   AskRemoteTimes(run.ftp(), names, remote);
 }
 
+// The server's file in UTC, as far as its zone is known.
+RemoteFile InUtc(const RemoteFile& file, std::int64_t shift) {
+  RemoteFile utc = file;
+  if (utc.modified >= 0) utc.modified -= shift;
+  return utc;
+}
+
 bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntry& entry) {
   auto found = remote.find(entry.name);
-  const RemoteFile* file = found == remote.end() ? nullptr : &found->second;
-  if (file != nullptr && file->size == entry.size && file->modified >= 0 &&
-      file->modified != entry.modified) {
-    LearnWhetherTimesCanBeSet(run, entry.name, file->modified);
+  if (found == remote.end()) return false;
+  const RemoteFile& file = found->second;
+  if (file.size == entry.size && file.modified >= 0 &&
+      InUtc(file, run.shared.TimeShift).modified != entry.modified) {
+    LearnWhetherTimesCanBeSet(run, entry.name, file.modified);
   }
-  return IsUnchanged(entry, file, run.shared.Times);
+  const RemoteFile utc = InUtc(file, run.shared.TimeShift);
+  return IsUnchanged(entry, &utc, run.shared.Times);
 }
 
 }  // namespace
@@ -91,6 +117,7 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {
   if (run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) return;
   const Reply reply = SetFileTime(run.ftp(), name, modified);
+  LearnShift(run, reply, modified);
   // A server that turns it down sets no times: MFMT listed but not allowed to this login
   // (pyftpdlib without the T permission, proftpd's <Limit MFMT>) as much as MDTM's form.
   if (reply.complete && reply.first_line()[0] == '5') SetsNoTimes(run);

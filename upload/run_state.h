@@ -59,6 +59,9 @@ struct RunShared {
   // "/d": how the server's times compare with local ones.
   std::atomic<TimeRule> Times{TimeRule::kExact};
   std::atomic<bool> TimesKnown{false};  // whether the server can set times is known for sure
+  // What the server's times are ahead of UTC by, where its listings show local time and MFMT
+  // takes UTC (pyftpdlib with use_gmt_times off): learnt from MFMT's "213 Modify=" reply.
+  std::atomic<std::int64_t> TimeShift{0};
   // What the run did, for the summary of "/d".
   std::atomic<std::int64_t> FilesSent{0};
   std::atomic<std::int64_t> BytesSent{0};

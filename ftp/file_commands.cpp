@@ -76,7 +76,10 @@ bool RenameOnto(FtpConnection& ftp, const std::string& from, const std::string& 
   return replies[0].IsIntermediate() && replies[1].IsPositive();
 }
 
+std::string TimeCommand(const FtpConnection& ftp, const std::string& name, std::int64_t modified) {
+  return (ftp.Server.Features.mfmt ? "MFMT " : "MDTM ") + FormatTimeVal(modified) + " " + name;
+}
+
 Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified) {
-  const char* command = ftp.Server.Features.mfmt ? "MFMT " : "MDTM ";
-  return Exchange(ftp, command + FormatTimeVal(modified) + " " + name);
+  return Exchange(ftp, TimeCommand(ftp, name, modified));
 }

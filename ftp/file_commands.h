@@ -31,6 +31,8 @@ Reply AskSize(FtpConnection& ftp, const std::string& name);
 bool AskDigest(FtpConnection& ftp, const std::string& name, DigestKind kind, std::string* hex,
                Reply* reply);
 
+// The command that gives the file a time, as SetFileTime sends it.
+std::string TimeCommand(const FtpConnection& ftp, const std::string& name, std::int64_t modified);
 // Gives the file a time (UTC, seconds since 1970): MFMT where FEAT lists it, else the
 // two-argument form of MDTM that vsftpd takes.
 Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified);

@@ -760,6 +760,11 @@ CASES += [
          out=run(CWD('/r'), SEND('a.bin')), code=0, files={'/r/a.bin': LONG})
     for how, part in (('as long as', LONG[:-1] + b'x'), ('longer than', LONG + b'x'))
 ] + [
+    dict(name='/a /m: the part of the file as it is goes on, and is not deleted after',
+         args=A_ARGS + ['/m'], tree={'a.bin': (LONG, T)}, dirs=('/', '/r', (PART, LONG[:5000], T)),
+         out=differs_run(CWD('/r'), RESUMED('a.bin', 5000), sent=1, size=len(LONG) - 5000)[:-2] +
+         [m_summary(1, len(LONG) - 5000, 0, 0, 0) + ', продолжено файлов: 1 (не отправлено '
+          'повторно: 5 000 байт)', END], code=0, files={'/r/a.bin': LONG}),
     dict(name='/a /m: a changed file has a new part; the old one goes', args=A_ARGS + ['/m'],
          tree={'a.bin': (LONG, T + 60)}, dirs=('/', '/r', (PART, LONG[:5000], T)),
          out=differs_run(CWD('/r'), SEND('a.bin'), DELETED(PART), sent=1, size=len(LONG))[:-2] +

@@ -9,6 +9,7 @@
 #include "local/selection.h"
 #include "local/wildcard.h"
 #include "upload/failure.h"
+#include "upload/publish.h"
 #include "upload/retry.h"
 
 namespace {
@@ -103,14 +104,18 @@ LocalNames::LocalNames(const std::string& FileMask, const std::vector<ListingEnt
     : mask_(FileMask) {
   for (const ListingEntry& entry : entries) {
     (entry.is_directory ? directories_ : files_).push_back(FoldCase(entry.name));
+    if (!entry.is_directory) parts_.push_back(FoldCase(TemporaryName(entry.name, PartKey(entry))));
   }
   std::sort(files_.begin(), files_.end());
   std::sort(directories_.begin(), directories_.end());
+  std::sort(parts_.begin(), parts_.end());
 }
 
 bool LocalNames::HasFile(const std::string& name) const { return Holds(files_, name); }
 
 bool LocalNames::HasDirectory(const std::string& name) const { return Holds(directories_, name); }
+
+bool LocalNames::IsOwnPart(const std::string& name) const { return Holds(parts_, name); }
 
 bool LocalNames::IsLeftTemporary(const std::string& name) const {
   constexpr std::size_t kSuffix = 12;  // ".3f9c2a.part"
@@ -120,7 +125,7 @@ bool LocalNames::IsLeftTemporary(const std::string& name) const {
   }
   const std::string random = name.substr(name.size() - 11, 6);
   return random.find_first_not_of("0123456789abcdef") == std::string::npos &&
-         HasFile(name.substr(0, name.size() - kSuffix));
+         HasFile(name.substr(0, name.size() - kSuffix)) && !IsOwnPart(name);
 }
 
 void DeleteGone(RunState& run, const std::string& dir, const LocalNames& local,
@@ -129,9 +134,9 @@ void DeleteGone(RunState& run, const std::string& dir, const LocalNames& local,
   for (const auto& [name, entry] : InOrder(listing.entries)) {
     if (run.shared.Stopped()) return;
     // What vardek never sends lives on the server: .htaccess, .well-known, .ftpquota.
-    // An excluded name is not this run's to judge.
+    // An excluded name is not this run's to judge; the part of a file as it is, the next try's.
     if (name.compare(0, 1, ".") == 0 || local.HasFile(name) || local.HasDirectory(name) ||
-        MatchesAnyMask(name, run.options.Excludes)) {
+        local.IsOwnPart(name) || MatchesAnyMask(name, run.options.Excludes)) {
       continue;
     }
     if (entry.directory) {

@@ -20,14 +20,17 @@ class LocalNames {
 
   bool HasFile(const std::string& name) const;
   bool HasDirectory(const std::string& name) const;
-  // "/a"'s "name.XXXXXX.part" of a local file, that an earlier run left.
+  // "/a"'s "name.XXXXXX.part" of a local file, that an earlier run left; not the part of the
+  // file as it is (IsOwnPart), which a run goes on from.
   bool IsLeftTemporary(const std::string& name) const;
+  bool IsOwnPart(const std::string& name) const;
   const std::string& mask() const { return mask_; }
 
  private:
   std::string mask_;
   std::vector<std::string> files_;  // folded, in order
   std::vector<std::string> directories_;
+  std::vector<std::string> parts_;  // the temporary names of the files as they are, folded
 };
 
 // In the current remote directory `dir`, after its files were sent: deletes the files that the

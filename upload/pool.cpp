@@ -27,6 +27,7 @@ constexpr int kJoinSeconds = 5;
 const RemoteDirectory* Listed(const FileJob& job) {
   static const RemoteDirectory kNothing;
   if (job.fresh) return &kNothing;
+  if (job.listed) return job.listed.get();
   const Received received = job.listing.received;
   return received == Received::kWhole || received == Received::kTruncated ? &job.listing.entries
                                                                           : nullptr;
@@ -155,6 +156,24 @@ void ConnectionPool::GiveBack(FileJob job) {
   changed_.notify_all();
 }
 
+void ConnectionPool::Spread(FileJob& job) {
+  if (job.files.size() < 2) return;
+  if (Listed(job) != nullptr) {
+    job.listed = std::make_shared<const RemoteDirectory>(std::move(job.listing.entries));
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  for (std::size_t i = 1; i < job.files.size(); ++i) {
+    FileJob one;
+    one.LocalDir = job.LocalDir;
+    one.files = {std::move(job.files[i])};
+    one.RemotePath = job.RemotePath;
+    one.listed = job.listed;
+    jobs_.push_back(std::move(one));
+  }
+  job.files.resize(1);
+  changed_.notify_all();
+}
+
 void ConnectionPool::Send(FileJob job) {
   for (;;) {
     {
@@ -278,6 +297,9 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     job.files = std::move(changed);
     job.compare = false;
     if (job.mirror) LeaveClashes(run, job);
+    // "/p": the files to send go to every connection, as without "/d"; "/m" deletes once the
+    // directory's files are sent, on the connection that compared it.
+    if (hand_on && !job.mirror) Spread(job);
   }
   for (; job.next < job.files.size(); ++job.next) {
     if (run.shared.Stopped()) return Ended::kDone;

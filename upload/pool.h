@@ -26,7 +26,9 @@ struct FileJob {
   bool compare = false;
   // "/m": the directory's local names, against which the server's are found gone.
   std::shared_ptr<const LocalNames> mirror;
-  ServerListing listing;   // once compared
+  ServerListing listing;  // once compared
+  // The compared listing, shared by the jobs of its files that went to other connections.
+  std::shared_ptr<const RemoteDirectory> listed;
   bool fresh = false;      // in a directory that "/c" just made, which holds nothing yet
   std::size_t next = 0;    // the first file not yet judged
   int tries = 0;           // how often that file lost its connection ("/r")
@@ -64,6 +66,7 @@ class ConnectionPool {
   void Joined(bool in);
   Taken TakeJob(RunState* worker, FileJob* job, bool wait);
   void GiveBack(FileJob job);
+  void Spread(FileJob& job);
   bool CountTry(RunState& run, FileJob& job, const Failure& failure);
   Ended RunJob(RunState& run, FileJob& job, Failure* lost);
   void RunOnWalk(FileJob job);

@@ -27,8 +27,16 @@ void SendCommand(FtpConnection& ftp, const std::string& command) {
 Reply Exchange(FtpConnection& ftp, const std::string& command) {
   // Callers refuse such texts with their own messages; this is the last line of defence.
   if (HasLineBreak(command)) return Reply();
+  if (!ftp.Deferred.empty()) return ExchangeAll(ftp, {command}).front();
   SendCommand(ftp, command);
   return ReadReply(ftp.ControlConnection);
+}
+
+void SendDeferred(FtpConnection& ftp) {
+  if (ftp.Deferred.empty()) return;
+  const std::string command = std::move(ftp.Deferred);
+  ftp.Deferred.clear();
+  ftp.DeferredReply = Exchange(ftp, command);
 }
 
 namespace {
@@ -59,6 +67,15 @@ bool Resynchronise(FtpConnection& ftp, std::size_t late) {
 }  // namespace
 
 std::vector<Reply> ExchangeAll(FtpConnection& ftp, const std::vector<std::string>& commands) {
+  if (!ftp.Deferred.empty()) {
+    std::vector<std::string> all{std::move(ftp.Deferred)};
+    ftp.Deferred.clear();
+    all.insert(all.end(), commands.begin(), commands.end());
+    std::vector<Reply> replies = ExchangeAll(ftp, all);
+    ftp.DeferredReply = replies.front();
+    replies.erase(replies.begin());
+    return replies;
+  }
   std::vector<Reply> replies;
   Pipelining known = ftp.Server.Pipelined;
   if (known == Pipelining::kLosesCommands || commands.size() < 2) {

@@ -55,15 +55,23 @@ struct FtpConnection {
   bool BinaryType = false;                    // TYPE I is in force
   DigestKind HashChosen = DigestKind::kNone;  // what OPTS HASH set for HASH
   std::string RemoteDir;  // the current remote directory, as last entered; empty: unknown
+  // A command whose reply nothing waits for at once (a file's time): it goes in one go with the
+  // next command, and its reply is kept here for whoever deferred it.
+  std::string Deferred;
+  Reply DeferredReply;
+  std::int64_t DeferredTime = -1;  // the time it gives a file; -1: nothing deferred to tell
 };
 
 // Every wait of both connections, in seconds.
 void SetTimeout(FtpConnection& ftp, int seconds);
 
-// Sends the command and CR LF on the control connection and reads its whole reply.
+// Sends the command and CR LF on the control connection and reads its whole reply; a deferred
+// command goes first, in one go with it.
 Reply Exchange(FtpConnection& ftp, const std::string& command);
 // Sends the command alone; its reply is the caller's to read.
 void SendCommand(FtpConnection& ftp, const std::string& command);
+// Sends the deferred command, if any, alone; its reply goes where it would have.
+void SendDeferred(FtpConnection& ftp);
 // Sends the commands in one go and reads their replies in order: a round trip for them all. A
 // server that drops the commands after the first is found out by a reply that does not come
 // soon: the server's connections send one command at a time from then on, those unanswered

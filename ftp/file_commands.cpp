@@ -80,6 +80,26 @@ std::string TimeCommand(const FtpConnection& ftp, const std::string& name, std::
   return (ftp.Server.Features.mfmt ? "MFMT " : "MDTM ") + FormatTimeVal(modified) + " " + name;
 }
 
+void SetFileTimeLater(FtpConnection& ftp, const std::string& name, std::int64_t modified) {
+  if (ftp.Server.Pipelined == Pipelining::kLosesCommands || HasLineBreak(name)) {
+    ftp.DeferredReply = SetFileTime(ftp, name, modified);
+  } else {
+    SendDeferred(ftp);
+    ftp.Deferred = TimeCommand(ftp, name, modified);
+    ftp.DeferredReply = Reply();
+  }
+  ftp.DeferredTime = modified;
+}
+
+bool TakeFileTimeReply(FtpConnection& ftp, bool now, std::int64_t* modified, Reply* reply) {
+  if (ftp.DeferredTime < 0 || (!now && !ftp.Deferred.empty())) return false;
+  SendDeferred(ftp);
+  *modified = ftp.DeferredTime;
+  *reply = ftp.DeferredReply;
+  ftp.DeferredTime = -1;
+  return true;
+}
+
 Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified) {
   return Exchange(ftp, TimeCommand(ftp, name, modified));
 }

@@ -33,6 +33,12 @@ bool AskDigest(FtpConnection& ftp, const std::string& name, DigestKind kind, std
 
 // The command that gives the file a time, as SetFileTime sends it.
 std::string TimeCommand(const FtpConnection& ftp, const std::string& name, std::int64_t modified);
+// Gives the file a time with the connection's next command, in one go with it, where the
+// server is not known to drop such; TakeFileTimeReply tells how it went.
+void SetFileTimeLater(FtpConnection& ftp, const std::string& name, std::int64_t modified);
+// The reply to the time set later, once a command took it along, or with `now` sent alone now;
+// false, and nothing changes, when none is there to tell. `modified`: the time it asked for.
+bool TakeFileTimeReply(FtpConnection& ftp, bool now, std::int64_t* modified, Reply* reply);
 // Gives the file a time (UTC, seconds since 1970): MFMT where FEAT lists it, else the
 // two-argument form of MDTM that vsftpd takes.
 Reply SetFileTime(FtpConnection& ftp, const std::string& name, std::int64_t modified);

@@ -27,6 +27,8 @@ LoginResult Closed(FtpConnection& ftp, LoginFault fault, FailureKind kind) {
 LoginResult Greet(FtpConnection& ftp, const Host& host, int port) {
   ftp.BinaryType = false;
   ftp.HashChosen = DigestKind::kNone;
+  ftp.Deferred.clear();
+  ftp.DeferredTime = -1;
   ftp.RemoteDir.clear();
   FailureKind kind = FailureKind::kLost;
   if (!ftp.ControlConnection.Connect(host, port)) {

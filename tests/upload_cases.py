@@ -1003,6 +1003,15 @@ CASES += [
              [] if [c for c in result['server'].commands if c.startswith('STOR')] == ['STOR f2.txt']
              and sum(c == 'MLSD' for c in result['server'].commands) == 3 else
              ['commands: %r' % result['server'].commands])),
+    # A compared directory's files go to every connection, each file's time set with the next
+    # command of its connection.
+    dict(name='/d /p:3 hands the files of a compared directory to every connection',
+         args=args('*', '/r', '/d', '/p:3'), tree={'f%02d.txt' % n: (b'x' * n, T) for n in
+                                                    range(1, 13)},
+         dirs=('/', '/r'), out=[OPEN, AUTH, connections(3, 3), START, CWD('/r')] +
+         [SEND('f%02d.txt' % n) for n in range(1, 13)] + [summary(12, 78, 0), END],
+         unordered=True, code=0, check=lambda case, result: shared_dialogues(3)(case, result) +
+         remote_times({'/r/f%02d.txt' % n: T for n in range(1, 13)})(case, result)),
     dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,

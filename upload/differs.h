@@ -28,5 +28,8 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
 // Gives the stored file the local file's time. A server that turns the MDTM form down can set
 // no time: the rest of the run compares times by kNotEarlier.
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified);
+// What became of the time that SetRemoteTime gave last on this connection, once its reply came
+// with a later command's, or with `now` at once: before the connection waits or ends.
+void SettleRemoteTime(RunState& run, bool now);
 
 #endif  // VARDEK_UPLOAD_DIFFERS_H_

@@ -80,6 +80,8 @@ void ConnectionPool::Work(RunState& worker) {
   FileJob job;
   for (;;) {
     Failure lost({}, kExitConnection, Walk::kStops, FailureKind::kLost);
+    // A time given with no command to go along is given before the connection waits.
+    if (Idle()) SettleRemoteTime(worker, true);
     const Taken taken = TakeJob(&worker, &job, true);
     if (taken == Taken::kClosing) return;
     if (taken == Taken::kJob) {
@@ -150,6 +152,11 @@ ConnectionPool::Taken ConnectionPool::TakeJob(RunState* worker, FileJob* job, bo
   return Taken::kJob;
 }
 
+bool ConnectionPool::Idle() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return jobs_.empty();
+}
+
 void ConnectionPool::GiveBack(FileJob job) {
   std::lock_guard<std::mutex> hold(lock_);
   jobs_.push_front(std::move(job));
@@ -208,6 +215,7 @@ void ConnectionPool::Finish() {
     }
     RunOnWalk(std::move(job));
   }
+  if (!IsLost(walk_)) SettleRemoteTime(walk_, true);
   {
     std::lock_guard<std::mutex> hold(lock_);
     closing_ = true;

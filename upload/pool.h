@@ -66,6 +66,7 @@ class ConnectionPool {
   void Joined(bool in);
   Taken TakeJob(RunState* worker, FileJob* job, bool wait);
   void GiveBack(FileJob job);
+  bool Idle();
   void Spread(FileJob& job);
   bool CountTry(RunState& run, FileJob& job, const Failure& failure);
   Ended RunJob(RunState& run, FileJob& job, Failure* lost);

@@ -162,6 +162,7 @@ std::uint32_t PartKey(const ListingEntry& entry) {
 
 Failure PublishFile(RunState& run, const LocalPath& LocalDir, const ListingEntry& entry,
                     const Resumed& resumed) {
+  SettleRemoteTime(run, false);
   if (run.options.DryRun) {
     run.WriteMessage("Будет отправлен файл \"" + LocalDir.Text() + entry.name + "\"");
     CountSent(run, std::max<std::int64_t>(entry.size, 0));

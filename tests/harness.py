@@ -394,7 +394,8 @@ def check_run(program, step, result, host, local):
     for secret in (LOGIN, PASSWORD):
         if secret.encode() in result['out']:
             problems.append('the console shows %r' % secret)
-    if result['rss'] > (MAX_TLS_RSS_KB if '/e' in step.get('args', []) else MAX_RSS_KB):
+    tls = any(a.lower().startswith('/e') for a in step.get('args', []))
+    if result['rss'] > (MAX_TLS_RSS_KB if tls else MAX_RSS_KB):
         problems.append('peak resident memory %d KiB' % result['rss'])
     # Standard input, output and error; a killed run closed nothing itself.
     if result['fds'] > 3 and step['code'] is not None:

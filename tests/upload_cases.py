@@ -475,6 +475,14 @@ CASES += [
          cmds=d_cmds(['CWD /r', 'TYPE I', 'PASV', 'MLSD'], LOGIN_CMDS,
                      ['CWD /r', 'TYPE I', 'PASV', 'MLSD', 'MFMT %s time.txt' % stamp(T), 'PASV',
                       'STOR time.txt', 'MFMT %s time.txt' % stamp(T + 60)])),
+    # The same for the MDTM queries after LIST: the connection dropped at the second.
+    dict(name='/d /r: times lost with the connection are asked again', args=D_ARGS + ['/r'],
+         script={'FEAT': VSFTPD_FEAT, 'MDTM b.txt': ['CLOSE', None]},
+         env={'VARDEK_TIMEOUT': '2'},
+         tree={'a.txt': (b'aaa', T), 'b.txt': (b'bbb', T), 'c.txt': (b'ccc', T + 5)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T), ('/r/b.txt', b'bbb', T), ('/r/c.txt', b'ccc', T)),
+         out=differs_run(CWD('/r'), LOST, retry_line(1, 3, 2), OPEN, AUTH, SEND('c.txt'), sent=1,
+                         size=3, unchanged=2), code=0),
     # vsftpd has no MLSD: LIST gives names and sizes, MDTM the time where the size is the same.
     dict(name='/d on a server without MLSD or FEAT', args=D_ARGS,
          script={'FEAT': '500 Unknown command'},

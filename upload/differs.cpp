@@ -103,6 +103,12 @@ Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
         "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
   }
   CompleteRemoteTimes(run, files, &remote);
+  // Times lost with the connection are asked again on the next one ("/r"), not taken as none.
+  if (!run.ftp().ControlConnection.IsOpen()) {
+    remote.clear();
+    listing->received = Received::kCut;
+    return LostFailure(run.options);
+  }
   // The time given last went along with the listing: how it went counts for this comparison.
   SettleRemoteTime(run, false);
   changed->clear();

@@ -15,6 +15,11 @@ constexpr int kReadUnit = 1 << 20;
 constexpr int kReadUnit = 64 << 10;
 #endif
 
+// A file no larger than this goes out while its STOR travels, before the server's 150: it fits in
+// the sockets' buffers whether or not the server ever reads it, so a refusal cannot leave the
+// send waiting, and a round trip per file is saved.
+constexpr std::int64_t kEarlyBytes = 64 << 10;
+
 // How long a server that refused passive mode may take to close the connection after its reply.
 constexpr std::chrono::milliseconds kCloseWait(200);
 
@@ -113,7 +118,7 @@ TransferResult Owed(TransferResult result) {
 // The bytes from `from` on, after STOR was taken: TLS where the settings ask for it, the copy,
 // the end of the data, and the completion reply.
 TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t from,
-                        const std::string* size_of) {
+                        const std::string* size_of, const std::string* early) {
   TSocket& data = ftp.DataConnection;
   // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
   // come before as the end of the connection.
@@ -125,9 +130,20 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t fro
   if (!ftp.CopyBuffer) ftp.CopyBuffer.reset(new char[kReadUnit]);
   std::int64_t bytes = 0;
   Watched watched(source);
+  if (early != nullptr) SendCommand(ftp, "STOR " + *early);
   Copy copy = CopyToData(source, data, ftp.Settings.Limit, ftp.CopyBuffer.get(),
                          source.Size() - from, &bytes);
   source.Close();
+  // The file went out while STOR travelled: the server's answer to STOR says whether it took it.
+  if (early != nullptr) {
+    if (copy == Copy::kDone) data.EndSending();
+    const Reply reply = ReadReply(ftp.ControlConnection);
+    if (reply.IsRefusal()) {
+      data.Abort();
+      return Failed(TransferFault::kStoreRefused,
+                    reply.complete ? KindOf(reply) : FailureKind::kLost);
+    }
+  }
   // The end of the file for the server, and only once the server has closed its side does the
   // file count as delivered.
   if (copy == Copy::kDone && !data.Finish()) copy = Copy::kSendFault;
@@ -173,6 +189,12 @@ TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, Dat
   }
   TransferResult result = OpenDataConnection(ftp);
   if (result.failed()) return result;
+  // A small file over a plain data connection goes with its STOR; TLS must wait for the server.
+  const bool early = from == 0 && !ftp.Settings.Encrypt && source.Size() <= kEarlyBytes;
+  const bool along_size = size_after && ftp.Server.Pipelined == Pipelining::kWorks;
+  if (early) {
+    return SendData(ftp, source, from, along_size ? &remote_name : nullptr, &remote_name);
+  }
   Reply reply;
   if (from > 0) {
     reply = Exchange(ftp, "REST " + std::to_string(from));
@@ -187,8 +209,7 @@ TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, Dat
     if (from > 0 && reply.complete) return Failed(TransferFault::kResumeRefused, KindOf(reply));
     return Failed(TransferFault::kStoreRefused, KindOf(reply));
   }
-  const bool along = size_after && ftp.Server.Pipelined == Pipelining::kWorks;
-  return SendData(ftp, source, from, along ? &remote_name : nullptr);
+  return SendData(ftp, source, from, along_size ? &remote_name : nullptr, nullptr);
 }
 
 void SkipOwedReply(FtpConnection& ftp, int seconds) {

@@ -62,6 +62,10 @@ bool TSocket::Finish() {
   return got == 0 && !TimedOut;
 }
 
+void TSocket::EndSending() {
+  if (Handle != sockets::kNoHandle && !TlsLayer) sockets::ShutdownSending(Handle);
+}
+
 bool TSocket::ReceiveAll(std::string* data, std::size_t limit) {
   BoundStep(ReadDeadline());
   char chunk[16 * 1024];

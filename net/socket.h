@@ -44,6 +44,9 @@ class TSocket {
   // connection instead, or did not close in time: what the kernel had taken may never have
   // arrived.
   bool Finish();
+  // The end of the stream for the peer, without waiting for anything (plain connections only);
+  // Finish then waits for the peer's close.
+  void EndSending();
 
   // Everything the peer sends up to its close, ReadTimeout in all however it trickles. False on
   // an error or a reset, when the time ran out, or beyond `limit` bytes.

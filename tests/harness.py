@@ -395,7 +395,10 @@ def check_run(program, step, result, host, local):
         if secret.encode() in result['out']:
             problems.append('the console shows %r' % secret)
     tls = any(a.lower().startswith('/e') for a in step.get('args', []))
-    if result['rss'] > (MAX_TLS_RSS_KB if tls else MAX_RSS_KB):
+    # Each connection of "/p:N" beyond the first has a thread and a copy buffer of its own.
+    more = max([int(a[3:]) - 1 for a in step.get('args', []) if re.fullmatch(r'/[pP]:\d+', a)]
+               or [0])
+    if result['rss'] > (MAX_TLS_RSS_KB if tls else MAX_RSS_KB) + 128 * more:
         problems.append('peak resident memory %d KiB' % result['rss'])
     # Standard input, output and error; a killed run closed nothing itself.
     if result['fds'] > 3 and step['code'] is not None:

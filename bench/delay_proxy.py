@@ -140,6 +140,14 @@ class Side(asyncio.Protocol):
     def data_received(self, data):
         line = self.out.line
         line.carried += len(data)
+        # A round trip: the client speaks again after the server spoke (greetings and replies on
+        # control connections; a data connection that only the client writes has none).
+        conn = self.conn
+        if self is conn.server:
+            conn.answered = True
+        elif conn.answered:
+            conn.answered = False
+            conn.proxy.turns += 1
         for at in range(0, len(data), PIECE):
             piece = data[at:at + PIECE]
             self.out.push(piece, len(piece), line.bucket.take(len(piece)))
@@ -215,6 +223,7 @@ class Connection:
     def __init__(self, proxy, port):
         self.proxy, self.port = proxy, port
         self.client, self.server = Side(self), Side(self)
+        self.answered = False  # the server spoke since the client last did
         self.client.out = Direction(proxy.up, self.client, self.server)
         self.server.out = Direction(proxy.down, self.server, self.client)
 
@@ -265,6 +274,7 @@ class Proxy:
         # About a bandwidth-delay product, and never less than a few pieces.
         self.bound = max(int(mbit * 1e6 / 8 * rtt_ms / 1000), 4 * PIECE)
         self.servers = []
+        self.turns = 0  # round trips the clients waited for, all connections together
 
     async def start(self):
         family = socket.AF_INET6 if ':' in self.listen else socket.AF_INET
@@ -337,6 +347,8 @@ def serve(listen, to, ports, rtt_ms, mbit):
     loop.run_until_complete(proxy.start())
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, loop.stop)
+    # The count of round trips so far, for a caller that measures a run between two asks.
+    loop.add_signal_handler(signal.SIGUSR1, lambda: print('turns %d' % proxy.turns, flush=True))
     print('%s on %s, %d port(s), to %s; RTT %g ms, %g Mbit/s' % (
         READY, listen, len(ports), to, rtt_ms, mbit), flush=True)
     loop.run_forever()

@@ -27,6 +27,13 @@ Reply MakeDirectory(FtpConnection& ftp, const std::string& path) {
   return Exchange(ftp, "MKD " + path);
 }
 
+Reply MakeAndEnterDirectory(FtpConnection& ftp, const std::string& path, Reply* made) {
+  const std::vector<Reply> replies = ExchangeAll(ftp, {"MKD " + path, "CWD " + path});
+  *made = replies[0];
+  if (replies[1].IsPositive()) ftp.RemoteDir = path;
+  return replies[1];
+}
+
 bool AskCurrentDirectory(FtpConnection& ftp, std::string* path) {
   const Reply reply = Exchange(ftp, "PWD");
   std::string named;

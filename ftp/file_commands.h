@@ -11,6 +11,9 @@
 // CWD; the path becomes the connection's RemoteDir once the server takes it.
 Reply ChangeDirectory(FtpConnection& ftp, const std::string& path);
 Reply MakeDirectory(FtpConnection& ftp, const std::string& path);
+// MKD and CWD in one go, a round trip for both (as ExchangeAll sends them): CWD's reply, MKD's
+// in `made`.
+Reply MakeAndEnterDirectory(FtpConnection& ftp, const std::string& path, Reply* made);
 // The current directory after PWD, in the program's text; false when the server names none.
 bool AskCurrentDirectory(FtpConnection& ftp, std::string* path);
 

@@ -29,10 +29,10 @@ FileJob Job(const DirectoryContext& dir, std::vector<ListingEntry> files, bool c
 // directory alone is enough; and in a parent that "/c" just made, no directory can be there yet.
 bool MakeBelowKnownParent(RunState& run, const DirectoryContext& dir, Reply* refusal) {
   if (run.options.DryRun) return SayMade(run, dir.RemotePath);
-  if (MakeDirectory(run.ftp(), dir.RemotePath).IsPositive()) {
-    run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
-  }
-  *refusal = ChangeDirectory(run.ftp(), dir.RemotePath);
+  // MKD and CWD in one go: a round trip for each new directory.
+  Reply made;
+  *refusal = MakeAndEnterDirectory(run.ftp(), dir.RemotePath, &made);
+  if (made.IsPositive()) run.WriteMessage("На сервере создан каталог \"" + dir.RemotePath + "\"");
   return refusal->IsPositive();
 }
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "ftp/server_text.h"
+
 namespace {
 
 // Measured from 64 KiB to 1 MiB (and sendfile): natively 64 KiB is the fastest, since the unit
@@ -82,6 +84,20 @@ TransferResult Failed(TransferFault fault, FailureKind kind, std::int64_t bytes 
   return result;
 }
 
+// Connects the data connection to the port of the passive reply, on the control connection's
+// host.
+TransferResult ConnectPassive(FtpConnection& ftp, const Reply& reply) {
+  const bool ipv6 = ftp.ControlConnection.IsIPv6();
+  int port = 0;
+  const std::string& line = PassiveLine(reply);
+  // The address fields are not used: the data connection goes to the host of the control
+  // connection, so a reply can neither steer a file to another host nor trip over NAT.
+  const bool parsed = ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
+  if (parsed && ftp.DataConnection.ConnectToPeerOf(ftp.ControlConnection, port)) return {};
+  return Failed(TransferFault::kNoDataConnection,
+                parsed ? FailureKind::kLost : FailureKind::kPermanent);
+}
+
 // Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
 // connects the data connection to it, on the control connection's host.
 TransferResult OpenDataConnection(FtpConnection& ftp) {
@@ -99,14 +115,29 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
     const bool closed = reply.complete && ClosesAfterRefusal(ftp.ControlConnection);
     return Failed(TransferFault::kPassiveRefused, closed ? FailureKind::kLost : KindOf(reply));
   }
-  int port = 0;
-  const std::string& line = PassiveLine(reply);
-  // The address fields are not used: the data connection goes to the host of the control
-  // connection, so a reply can neither steer a file to another host nor trip over NAT.
-  const bool parsed = ipv6 ? ParseExtendedPassivePort(line, &port) : ParsePassivePort(line, &port);
-  if (parsed && ftp.DataConnection.ConnectToPeerOf(ftp.ControlConnection, port)) return {};
-  return Failed(TransferFault::kNoDataConnection,
-                parsed ? FailureKind::kLost : FailureKind::kPermanent);
+  return ConnectPassive(ftp, reply);
+}
+
+// PASV (EPSV) and the command in one go, where commands sent so are known to be answered: a
+// round trip for both. The command's first reply in `reply`. Where the server turns PASV down
+// (pure-ftpd's 425 when another connection holds the port), one at a time, as ever.
+TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::string& command,
+                                      Reply* reply) {
+  const char* passive = ftp.ControlConnection.IsIPv6() ? "EPSV" : "PASV";
+  ftp.ControlConnection.SendText(std::string(passive) + "\r\n" +
+                                 ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
+  const Reply opened = ReadReply(ftp.ControlConnection);
+  if (!opened.complete) return Failed(TransferFault::kNoDataConnection, FailureKind::kLost);
+  if (!opened.IsPositive()) {
+    ReadReply(ftp.ControlConnection);  // the command's, without a data port
+    TransferResult result = OpenDataConnection(ftp);
+    if (!result.failed()) *reply = Exchange(ftp, command);
+    return result;
+  }
+  const TransferResult result = ConnectPassive(ftp, opened);
+  // Without a data connection the server answers the command once it gives up waiting.
+  *reply = ReadReply(ftp.ControlConnection);
+  return result;
 }
 
 // The server still owes the completion reply of a transfer that ended early.
@@ -220,9 +251,19 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
                      std::string* data, Reply* refusal) {
   UseBinaryType(ftp);
-  if (OpenDataConnection(ftp).failed()) return Received::kFailed;
+  Reply reply;
+  const bool together =
+      ftp.Server.Pipelined == Pipelining::kWorks && ftp.Deferred.empty() && !HasLineBreak(command);
+  if (together) {
+    if (OpenDataConnectionWith(ftp, command, &reply).failed()) {
+      ftp.DataConnection.Close();
+      return Received::kFailed;
+    }
+  } else {
+    if (OpenDataConnection(ftp).failed()) return Received::kFailed;
+    reply = Exchange(ftp, command);
+  }
   TSocket& connection = ftp.DataConnection;
-  const Reply reply = Exchange(ftp, command);
   // A refusal has no completion reply to wait for.
   if (reply.IsRefusal()) {
     connection.Close();

@@ -84,6 +84,12 @@ TransferResult Failed(TransferFault fault, FailureKind kind, std::int64_t bytes 
   return result;
 }
 
+// EPSV on an IPv6 control connection, PASV on an IPv4 one: PASV can describe only an IPv4
+// address.
+const char* PassiveCommand(const FtpConnection& ftp) {
+  return ftp.ControlConnection.IsIPv6() ? "EPSV" : "PASV";
+}
+
 // Connects the data connection to the port of the passive reply, on the control connection's
 // host.
 TransferResult ConnectPassive(FtpConnection& ftp, const Reply& reply) {
@@ -101,15 +107,13 @@ TransferResult ConnectPassive(FtpConnection& ftp, const Reply& reply) {
 // Asks for a passive data port (EPSV on an IPv6 control connection, PASV on an IPv4 one) and
 // connects the data connection to it, on the control connection's host.
 TransferResult OpenDataConnection(FtpConnection& ftp) {
-  // PASV can describe only an IPv4 address.
-  const bool ipv6 = ftp.ControlConnection.IsIPv6();
-  Reply reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
+  Reply reply = Exchange(ftp, PassiveCommand(ftp));
   // pure-ftpd draws a passive port at random and answers 425 when another connection to it
   // holds that port.
   for (int again = 0;
        again < ftp.Settings.PassiveAgain && reply.complete && reply.first_line()[0] == '4';
        ++again) {
-    reply = Exchange(ftp, ipv6 ? "EPSV" : "PASV");
+    reply = Exchange(ftp, PassiveCommand(ftp));
   }
   if (!reply.IsPositive()) {
     const bool closed = reply.complete && ClosesAfterRefusal(ftp.ControlConnection);
@@ -123,8 +127,7 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
 // (pure-ftpd's 425 when another connection holds the port), one at a time, as ever.
 TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::string& command,
                                       Reply* reply) {
-  const char* passive = ftp.ControlConnection.IsIPv6() ? "EPSV" : "PASV";
-  ftp.ControlConnection.SendText(std::string(passive) + "\r\n" +
+  ftp.ControlConnection.SendText(std::string(PassiveCommand(ftp)) + "\r\n" +
                                  ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
   const Reply opened = ReadReply(ftp.ControlConnection);
   if (!opened.complete) return Failed(TransferFault::kNoDataConnection, FailureKind::kLost);

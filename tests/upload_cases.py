@@ -851,7 +851,7 @@ LOG = 'vardek-log-%d.log' % os.getpid()  # beside the local tree, which goes wit
 L_ARGS = args('*.txt', '/r', '/l:{L}..{/}' + LOG)
 STAMP = r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d '
 COMMAND = r'vardek \S+\*\.txt \S+ %s \*\*\* /r /l:\S+%s' % (re.escape(LOGIN), re.escape(LOG))
-BUSY = 'Журнал "" занят: предыдущий запуск этого задания еще не закончен'
+BUSY = r'Журнал "[^"]+" занят: предыдущий запуск этого задания еще не закончен'
 SECOND = []  # the out and code of the run that found the log held
 
 
@@ -868,13 +868,15 @@ def logged(case, result):
         lines = f.read().split('\n')
     os.remove(path)
     want = [w for r in [result] + result['then'] for w in told_in_log(r['out'], r['code'])]
+    problems = []
     if SECOND:
-        SECOND.pop()
-        want[3:3] = [COMMAND, 'Журнал "[^"]+" ' + re.escape(BUSY.split('" ', 1)[1]),
-                     'Код завершения: 6']
+        out, code = SECOND.pop()
+        want[3:3] = [COMMAND, BUSY, 'Код завершения: 6']
+        if code != 6 or not re.fullmatch(BUSY + '\r\n', console_text(out)):
+            problems.append('the second run: %r, exit %s' % (out, code))
     got = [line[20:] if re.match(STAMP, line) else '(no time) ' + line for line in lines[:-1]]
     same = len(got) == len(want) and all(re.fullmatch(w, g) for w, g in zip(want, got))
-    return [] if same and lines[-1] == '' else ['log: %r' % lines]
+    return problems + ([] if same and lines[-1] == '' else ['log: %r' % lines])
 
 
 def second_run(server, root):

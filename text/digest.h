@@ -17,7 +17,8 @@ class Digest {
  public:
   explicit Digest(DigestKind kind);
   void Add(const void* data, std::size_t size);
-  // In lower-case hexadecimal, as servers print it (CRC-32: eight digits).
+  // In lower-case hexadecimal, as servers print it (CRC-32: eight digits). Once: it ends the
+  // digest.
   std::string Hex();
 
  private:

@@ -78,6 +78,7 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
       InUtc(file, run.shared.TimeShift).modified != entry.modified) {
     LearnWhetherTimesCanBeSet(run, entry.name, file.modified);
   }
+  // Read again: the probe may have learnt the server's zone.
   const RemoteFile utc = InUtc(file, run.shared.TimeShift);
   return IsUnchanged(entry, &utc, run.shared.Times);
 }

@@ -125,7 +125,7 @@ bool LocalNames::IsLeftTemporary(const std::string& name) const {
   }
   const std::string random = name.substr(name.size() - 11, 6);
   return random.find_first_not_of("0123456789abcdef") == std::string::npos &&
-         HasFile(name.substr(0, name.size() - kSuffix)) && !IsOwnPart(name);
+         HasFile(name.substr(0, name.size() - kSuffix));
 }
 
 void DeleteGone(RunState& run, const std::string& dir, const LocalNames& local,

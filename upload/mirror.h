@@ -20,9 +20,9 @@ class LocalNames {
 
   bool HasFile(const std::string& name) const;
   bool HasDirectory(const std::string& name) const;
-  // "/a"'s "name.XXXXXX.part" of a local file, that an earlier run left; not the part of the
-  // file as it is (IsOwnPart), which a run goes on from.
+  // "/a"'s "name.XXXXXX.part" of a local file, that an earlier run left.
   bool IsLeftTemporary(const std::string& name) const;
+  // The part of a file as it is, which a run goes on from: never deleted.
   bool IsOwnPart(const std::string& name) const;
   const std::string& mask() const { return mask_; }
 

@@ -1,6 +1,7 @@
 // Remote directory listings and file times.
 #include "ftp/remote_listing.h"
 
+#include "ftp/file_commands.h"
 #include "ftp/server_text.h"
 #include "ftp/transfer.h"
 
@@ -25,17 +26,15 @@ std::vector<std::string> Lines(const std::string& data) {
 
 }  // namespace
 
-Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files) {
-  const bool mlsd = ftp.Server.Features.mlsd && !ftp.Server.MlsdRefused;
-  std::string data;
-  const std::string command = mlsd ? "MLSD" : "LIST";
-  Reply refusal;
-  const Received received = ReceiveData(ftp, path.empty() ? command : command + " " + path,
-                                        kLongestListing, &data, &refusal);
-  if (mlsd && refusal.complete && refusal.first_line()[0] == '5') {
-    ftp.Server.MlsdRefused = true;
-    return ListRemoteDirectory(ftp, path, files);
-  }
+namespace {
+
+bool UsesMlsd(const FtpConnection& ftp) {
+  return ftp.Server.Features.mlsd && !ftp.Server.MlsdRefused;
+}
+
+// The entries of a listing's bytes, in the program's text.
+void ReadEntries(const FtpConnection& ftp, bool mlsd, const std::string& data,
+                 RemoteDirectory* files) {
   std::string name;
   RemoteFile file;
   for (const std::string& line : Lines(data)) {
@@ -43,6 +42,49 @@ Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, Remote
       (*files)[FromServerText(name, ftp.Settings.Utf8Names)] = file;
     }
   }
+}
+
+// MLSD listed in FEAT but refused: LIST from then on.
+bool Refuses(FtpConnection& ftp, bool mlsd, const Reply& refusal) {
+  if (!mlsd || !refusal.complete || refusal.first_line()[0] != '5') return false;
+  ftp.Server.MlsdRefused = true;
+  return true;
+}
+
+}  // namespace
+
+Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files) {
+  const bool mlsd = UsesMlsd(ftp);
+  std::string data;
+  const std::string command = mlsd ? "MLSD" : "LIST";
+  Reply refusal;
+  const Received received = ReceiveData(ftp, path.empty() ? command : command + " " + path,
+                                        kLongestListing, &data, &refusal);
+  if (Refuses(ftp, mlsd, refusal)) return ListRemoteDirectory(ftp, path, files);
+  ReadEntries(ftp, mlsd, data, files);
+  return received;
+}
+
+Received EnterAndList(FtpConnection& ftp, const std::string& path, RemoteDirectory* files,
+                      Reply* entered) {
+  if (ftp.Server.Pipelined != Pipelining::kWorks || HasLineBreak(path)) {
+    *entered = ChangeDirectory(ftp, path);
+    return entered->IsPositive() ? ListRemoteDirectory(ftp, std::string(), files)
+                                 : Received::kFailed;
+  }
+  const bool mlsd = UsesMlsd(ftp);
+  std::string data;
+  Reply refusal;
+  std::vector<Reply> led;
+  const Received received = ReceiveData(ftp, mlsd ? "MLSD" : "LIST", kLongestListing, &data,
+                                        &refusal, {"CWD " + path}, &led);
+  led.resize(1);
+  *entered = led.front();
+  // What was listed then is another directory's.
+  if (!entered->IsPositive()) return Received::kFailed;
+  ftp.RemoteDir = path;
+  if (Refuses(ftp, mlsd, refusal)) return ListRemoteDirectory(ftp, std::string(), files);
+  ReadEntries(ftp, mlsd, data, files);
   return received;
 }
 

@@ -16,6 +16,12 @@ using RemoteDirectory = std::unordered_map<std::string, RemoteFile>;
 // entries it gave, whole or not.
 Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, RemoteDirectory* files);
 
+// The listing of the directory at `path` once CWD has entered it, as ListRemoteDirectory gives
+// it: CWD goes in one go with the listing's commands where the server is known to answer commands
+// sent so, a round trip saved. CWD's reply in `entered`; a directory not entered lists nothing.
+Received EnterAndList(FtpConnection& ftp, const std::string& path, RemoteDirectory* files,
+                      Reply* entered);
+
 // MDTM for the named files, several in flight at once; a file whose time the server does not
 // tell keeps none.
 void AskRemoteTimes(FtpConnection& ftp, const std::vector<std::string>& names,

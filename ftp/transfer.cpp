@@ -122,13 +122,19 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
   return ConnectPassive(ftp, reply);
 }
 
-// PASV (EPSV) and the command in one go, where commands sent so are known to be answered: a
-// round trip for both. The command's first reply in `reply`. Where the server turns PASV down
-// (pure-ftpd's 425 when another connection holds the port), one at a time, as ever.
-TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::string& command,
+// The commands, PASV (EPSV) and the command in one go, where commands sent so are known to be
+// answered: a round trip for them all. The replies of the commands in `led`, the command's first
+// in `reply`. Where the server turns PASV down (pure-ftpd's 425 when another connection holds the
+// port), one at a time, as ever.
+TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::vector<std::string>& lead,
+                                      const std::string& command, std::vector<Reply>* led,
                                       Reply* reply) {
-  ftp.ControlConnection.SendText(std::string(PassiveCommand(ftp)) + "\r\n" +
+  std::string lines;
+  for (const std::string& first : lead)
+    lines += ToServerText(first, ftp.Settings.Utf8Names) + "\r\n";
+  ftp.ControlConnection.SendText(lines + PassiveCommand(ftp) + "\r\n" +
                                  ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
+  for (std::size_t i = 0; i < lead.size(); ++i) led->push_back(ReadReply(ftp.ControlConnection));
   const Reply opened = ReadReply(ftp.ControlConnection);
   if (!opened.complete) return Failed(TransferFault::kNoDataConnection, FailureKind::kLost);
   if (!opened.IsPositive()) {
@@ -140,6 +146,27 @@ TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::string& com
   const TransferResult result = ConnectPassive(ftp, opened);
   // Without a data connection the server answers the command once it gives up waiting.
   *reply = ReadReply(ftp.ControlConnection);
+  return result;
+}
+
+// PASV and the command in one go with what goes before them: the deferred command first, the
+// lead, and TYPE I where it is not in force yet. The replies of `lead` in `led`.
+TransferResult OpenTogether(FtpConnection& ftp, const std::vector<std::string>& lead,
+                            const std::string& command, std::vector<Reply>* led, Reply* reply) {
+  std::vector<std::string> all;
+  const std::size_t deferred = ftp.Deferred.empty() ? 0 : 1;
+  if (deferred) all.push_back(std::move(ftp.Deferred));
+  ftp.Deferred.clear();
+  all.insert(all.end(), lead.begin(), lead.end());
+  if (!ftp.Settings.BinaryOnce || !ftp.BinaryType) all.push_back("TYPE I");
+  ftp.BinaryType = true;
+  std::vector<Reply> replies;
+  const TransferResult result = OpenDataConnectionWith(ftp, all, command, &replies, reply);
+  replies.resize(all.size());
+  if (deferred) ftp.DeferredReply = replies.front();
+  if (led != nullptr) {
+    led->assign(replies.begin() + deferred, replies.begin() + deferred + lead.size());
+  }
   return result;
 }
 
@@ -252,17 +279,22 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
 }
 
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data, Reply* refusal) {
-  UseBinaryType(ftp);
+                     std::string* data, Reply* refusal, const std::vector<std::string>& lead,
+                     std::vector<Reply>* led) {
   Reply reply;
-  const bool together =
-      ftp.Server.Pipelined == Pipelining::kWorks && ftp.Deferred.empty() && !HasLineBreak(command);
+  bool together = ftp.Server.Pipelined == Pipelining::kWorks && !HasLineBreak(command);
+  for (const std::string& first : lead) together = together && !HasLineBreak(first);
   if (together) {
-    if (OpenDataConnectionWith(ftp, command, &reply).failed()) {
+    if (OpenTogether(ftp, lead, command, led, &reply).failed()) {
       ftp.DataConnection.Close();
       return Received::kFailed;
     }
   } else {
+    for (const std::string& first : lead) {
+      const Reply answer = Exchange(ftp, first);
+      if (led != nullptr) led->push_back(answer);
+    }
+    UseBinaryType(ftp);
     if (OpenDataConnection(ftp).failed()) return Received::kFailed;
     reply = Exchange(ftp, command);
   }

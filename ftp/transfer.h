@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ftp/control.h"
 
@@ -79,8 +80,11 @@ enum class Received {
 };
 
 // The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
-// the command's refusal, if it was refused, in `refusal`.
+// the command's refusal, if it was refused, in `refusal`. The commands in `lead` (a CWD) go
+// first, in one go with the rest where the server is known to answer commands sent so; their
+// replies in `led`, whatever they say: the caller judges what the data is worth.
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data, Reply* refusal = nullptr);
+                     std::string* data, Reply* refusal = nullptr,
+                     const std::vector<std::string>& lead = {}, std::vector<Reply>* led = nullptr);
 
 #endif  // VARDEK_FTP_TRANSFER_H_

@@ -1022,6 +1022,21 @@ CASES += [
          [SEND('f%02d.txt' % n) for n in range(1, 13)] + [summary(12, 78, 0), END],
          unordered=True, code=0, check=lambda case, result: shared_dialogues(3)(case, result) +
          remote_times({'/r/f%02d.txt' % n: T for n in range(1, 13)})(case, result)),
+    # The walk found /r/b there; the connection that compares it is turned away at the CWD that
+    # went in one go with its listing: nothing meant for /r/b lands in another directory.
+    dict(name='/d /p:3: a directory that the comparing connection cannot enter',
+         args=args('*', '/r', '/s', '/d', '/p:3'),
+         tree={name: (data, T + 60) for name, data in P_TREE.items()},
+         dirs=('/', '/r', '/r/a', '/r/b', '/r/c') + tuple(
+             ('/r/' + name, data, T) for name, data in P_TREE.items()),
+         script={'CWD /r/b': ['250 OK', '550 Gone']},
+         out=[OPEN, AUTH, connections(3, 3), START, CWD('/r'), CWD('/r/a'), CWD('/r/b'),
+              CWD('/r/c'), NOT_FOUND('/r/b'), STOP] + [
+             SEND('%s{/}f%d.txt' % (d, f)) for d in 'ac' for f in range(1, 5)] + [
+             summary(8, 20, 0), END],
+         unordered=True, code=3, files=P_FILES, check=remote_times(
+             {'/r/%s/f%d.txt' % (d, f): T if d == 'b' else T + 60
+              for d in 'abc' for f in range(1, 5)})),
     dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,
@@ -1115,7 +1130,7 @@ CASES += [
          out=None, code=0, files=P_MANY_FILES, check=p_lost(LOST, retry_line(1, 1, 2), OPEN)),
     dict(name="/p:3 /r:1: the walk's connection cut, new logins refused: another carries on",
          args=args('*', '/r', '/s', '/c', '/p:3', '/r:1'), tree=P_MANY, dirs=P_DIRS,
-         script=dict({'CWD /r/b': ['CLOSE', None]}, **GREETS_THREE), env=P_QUICK,
+         script=dict({'MKD /r/b': ['CLOSE', None]}, **GREETS_THREE), env=P_QUICK,
          out=None, code=0, files=P_MANY_FILES,
          check=p_lost(CWD('/r/b'), LOST, retry_line(1, 1, 2), OPEN, twice=0)),
     dict(name='/p:3: extra connections that are never greeted are given up',

@@ -85,14 +85,24 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
 
 }  // namespace
 
-Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
-                       std::vector<ListingEntry>* changed, ServerListing* listing) {
+Failure CompareListing(RunState& run, const std::string& path,
+                       const std::vector<ListingEntry>& files, std::vector<ListingEntry>* changed,
+                       ServerListing* listing) {
   RemoteDirectory& remote = listing->entries;
   // Without a listing the directory's files are sent as without "/d"; one that the server cut
   // short still tells about the files it names.
   *changed = files;
   if (files.empty() && !run.options.Mirror) return Failure();
-  listing->received = ListRemoteDirectory(run.ftp(), std::string(), &remote);
+  Reply entered;
+  const bool elsewhere = run.ftp().RemoteDir != path;
+  listing->received = elsewhere ? EnterAndList(run.ftp(), path, &remote, &entered)
+                                : ListRemoteDirectory(run.ftp(), std::string(), &remote);
+  // The files must not land in whatever directory the connection was in.
+  if (elsewhere && !entered.IsPositive()) {
+    remote.clear();
+    if (!entered.complete) return LostFailure(run.options);
+    return DirectoryFailure({NotFoundMessage(path)}, entered, Walk::kGoesOn);
+  }
   if (listing->received == Received::kFailed || listing->received == Received::kCut) {
     remote.clear();
     return run.ftp().ControlConnection.IsOpen() ? Failure() : LostFailure(run.options);

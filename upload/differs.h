@@ -18,12 +18,14 @@ struct ServerListing {
   Received received = Received::kFailed;
 };
 
-// Of the current remote directory's files, those the server does not hold as they are, in
-// their order, from one listing (and MDTM where it gave no times to the second); those it holds
-// are counted unchanged. All of them where no listing can be had; a failure when that was for a
-// lost connection, so that the listing can be asked again on a new one.
-Failure CompareListing(RunState& run, const std::vector<ListingEntry>& files,
-                       std::vector<ListingEntry>* changed, ServerListing* listing);
+// Of the remote directory's files, those the server does not hold as they are, in their order,
+// from one listing (and MDTM where it gave no times to the second); those it holds are counted
+// unchanged. All of them where no listing can be had; a failure when that was for a lost
+// connection, so that the listing can be asked again on a new one. A connection elsewhere enters
+// the directory first, in one go with the listing: the directory's failure where it cannot.
+Failure CompareListing(RunState& run, const std::string& path,
+                       const std::vector<ListingEntry>& files, std::vector<ListingEntry>* changed,
+                       ServerListing* listing);
 
 // Gives the stored file the local file's time. A server that turns the MDTM form down can set
 // no time: the rest of the run compares times by kNotEarlier.

@@ -285,8 +285,11 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
     }
     return Ended::kDone;
   }
-  // "/n" sends nothing, and needs to be in a directory only to list it.
-  if (run.ftp().RemoteDir != job.RemotePath && (job.compare || !run.options.DryRun)) {
+  // "/n" sends nothing, and needs to be in a directory only to list it. "/p" enters a directory
+  // to compare in one go with its listing.
+  const bool with_listing = job.compare && hand_on;
+  if (run.ftp().RemoteDir != job.RemotePath && (job.compare || !run.options.DryRun) &&
+      !with_listing) {
     // A directory that the walk entered and that this connection cannot enter is reported, and
     // its files left.
     const Step enter = [&] { return EnterDirectory(run, job.RemotePath, Walk::kGoesOn); };
@@ -296,10 +299,13 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
   RemoveLeftTemporary(run);
   if (job.compare) {
     std::vector<ListingEntry> changed;
-    const Step list = [&] { return CompareListing(run, job.files, &changed, &job.listing); };
+    const Step list = [&] {
+      return CompareListing(run, job.RemotePath, job.files, &changed, &job.listing);
+    };
     // Without "/r" on one connection a lost listing sends every file, as it always did.
     const bool again = hand_on || run.options.Retries > 0;
-    const Tried listed = again ? Attempt(run, job.RemotePath, list, hand_on, lost) : Tried::kDone;
+    const std::string reenter = with_listing ? std::string() : job.RemotePath;
+    const Tried listed = again ? Attempt(run, reenter, list, hand_on, lost) : Tried::kDone;
     if (!again) list();
     if (listed != Tried::kDone) return listed == Tried::kLost ? Ended::kLost : Ended::kDone;
     job.files = std::move(changed);

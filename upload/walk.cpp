@@ -42,7 +42,7 @@ Failure EnterOrMake(RunState& run, const DirectoryContext& dir, Entered* entered
                             RemotePathPrefixes(dir.RemotePath).size() > 1;
   Reply reply;
   if (!known_parent || dir.parent != Entered::kCreated) {
-    reply = ChangeDirectory(run.ftp(), dir.RemotePath);
+    reply = dir.asked.complete ? dir.asked : ChangeDirectory(run.ftp(), dir.RemotePath);
     *entered = Entered::kExisting;
     if (reply.IsPositive()) return Failure();
   }
@@ -137,14 +137,52 @@ SelectionRules RulesOf(const Options& options) {
   return rules;
 }
 
+// "/p": below a directory that was there, the walk asks whether its subdirectories are there
+// in one go, a round trip for them all rather than one for each; other connections send their
+// files, and enter each of them themselves. Each CWD is followed by one back to the directory:
+// pure-ftpd answers a failed CWD after a failed one later and later (0.1 s, 0.2 s, ...) until a
+// CWD succeeds. Only answers that asking again would not change are kept, and only for absolute
+// paths, which every CWD of them resolves alike.
+std::vector<Reply> AskAhead(RunState& run, const DirectoryContext& dir, Entered entered,
+                            const std::vector<ListingEntry>& entries, const Walker& walker) {
+  std::vector<Reply> answers(entries.size());
+  if (run.options.Parallel < 2 || run.options.DryRun || entered != Entered::kExisting ||
+      dir.RemotePath.compare(0, 1, "/") != 0) {
+    return answers;
+  }
+  std::vector<std::string> commands;
+  std::vector<std::size_t> asked;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string path = JoinRemotePath(dir.RemotePath, entries[i].name);
+    if (!entries[i].is_directory || IsNameless(walker.rules, entries[i]) || HasLineBreak(path)) {
+      continue;
+    }
+    commands.push_back("CWD " + path);
+    commands.push_back("CWD " + dir.RemotePath);
+    asked.push_back(i);
+  }
+  if (asked.size() < 2) return answers;
+  const std::vector<Reply> replies = ExchangeAll(run.ftp(), commands);
+  run.ftp().RemoteDir = replies.back().IsPositive() ? dir.RemotePath : std::string();
+  for (std::size_t k = 0; k < asked.size(); ++k) {
+    const Reply& reply = replies[2 * k];
+    if (reply.IsPositive() || (reply.complete && reply.first_line()[0] == '5')) {
+      answers[asked[k]] = reply;
+    }
+  }
+  return answers;
+}
+
 void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered entered,
                          const std::vector<ListingEntry>& entries, Walker& walker) {
   if (!run.options.Recurse) return;
-  for (const ListingEntry& entry : entries) {
+  const std::vector<Reply> asked = AskAhead(run, dir, entered, entries, walker);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const ListingEntry& entry = entries[i];
     if (run.shared.Stopped()) return;
     if (!entry.is_directory) continue;
     const DirectoryContext subdir{dir.LocalDir.Child(entry.name), dir.FileMask,
-                                  JoinRemotePath(dir.RemotePath, entry.name), entered};
+                                  JoinRemotePath(dir.RemotePath, entry.name), entered, asked[i]};
     if (IsNameless(walker.rules, entry)) {
       Report(run, {NotSentMessage(subdir.LocalDir.Text())}, kExitTransfer);
       continue;
@@ -160,7 +198,8 @@ void VisitSubdirectories(RunState& run, const DirectoryContext& dir, Entered ent
 void UploadTree(RunState& run, const std::string& LocalMask, const std::string& RemotePath,
                 ConnectionPool& files) {
   const SplitMask split = SplitLocalMask(LocalMask);
-  const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath};
+  const DirectoryContext top{LocalPath{split.LocalDir, ""}, split.FileMask, RemotePath,
+                             Entered::kNo, Reply()};
   const SelectionRules rules = RulesOf(run.options);
   Walker walker{rules, DirectoryChain(), TreeScan(rules, split.FileMask), files};
   walker.mirror = run.options.Mirror && !run.options.TodayOnly;
@@ -203,11 +242,14 @@ void UploadDirectory(RunState& run, const DirectoryContext& dir, Walker& walker)
       return Report(run, {NotSentMessage(dir.LocalDir.Text())}, kExitTransfer, Walk::kStops);
     }
     if (!Enter(run, dir, walker, &entered)) return;
-    // "/n" is where the directory would be made only in its plan.
+    // "/n" is where the directory would be made only in its plan; a directory asked for ahead is
+    // not where the connection is.
     const bool planned = run.options.DryRun && entered == Entered::kCreated;
-    run.ftp().RemoteDir = planned ? std::string() : dir.RemotePath;
+    if (planned) run.ftp().RemoteDir.clear();
+    if (!planned && !dir.asked.IsPositive()) run.ftp().RemoteDir = dir.RemotePath;
   } else if (walker.mirror && !HasLineBreak(dir.RemotePath) &&
-             ChangeDirectory(run.ftp(), dir.RemotePath).IsPositive()) {
+             (dir.asked.complete ? dir.asked : ChangeDirectory(run.ftp(), dir.RemotePath))
+                 .IsPositive()) {
     // Nothing to send here, but what the server holds may be gone; where the server has no
     // such directory, nothing is.
     entered = Entered::kExisting;

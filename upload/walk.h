@@ -19,6 +19,9 @@ struct DirectoryContext {
   std::string FileMask;
   std::string RemotePath;
   Entered parent = Entered::kNo;  // how the walk entered the remote parent; kNo for the top
+  // CWD's answer where the walk asked for it ahead, with the directory's siblings: the
+  // connection is not in the directory then. Incomplete where it was not asked.
+  Reply asked;
 };
 
 // What the whole walk shares: which files count, the chain of visited directories, the

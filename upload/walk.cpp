@@ -1,6 +1,8 @@
 // The directory walk.
 #include "upload/walk.h"
 
+#include <algorithm>
+
 #include "ftp/control.h"
 #include "ftp/file_commands.h"
 #include "ftp/remote_path.h"
@@ -137,6 +139,10 @@ SelectionRules RulesOf(const Options& options) {
   return rules;
 }
 
+// Directories asked for in one go: their commands and replies stay well within the sockets'
+// buffers, so that neither side waits for the other to read.
+constexpr std::size_t kAskedAtOnce = 32;
+
 // "/p": below a directory that was there, the walk asks whether its subdirectories are there
 // in one go, a round trip for them all rather than one for each; other connections send their
 // files, and enter each of them themselves. Each CWD is followed by one back to the directory:
@@ -162,7 +168,13 @@ std::vector<Reply> AskAhead(RunState& run, const DirectoryContext& dir, Entered 
     asked.push_back(i);
   }
   if (asked.size() < 2) return answers;
-  const std::vector<Reply> replies = ExchangeAll(run.ftp(), commands);
+  std::vector<Reply> replies;
+  for (std::size_t first = 0; first < commands.size(); first += 2 * kAskedAtOnce) {
+    const std::size_t end = std::min(commands.size(), first + 2 * kAskedAtOnce);
+    const std::vector<Reply> some =
+        ExchangeAll(run.ftp(), {commands.begin() + first, commands.begin() + end});
+    replies.insert(replies.end(), some.begin(), some.end());
+  }
   run.ftp().RemoteDir = replies.back().IsPositive() ? dir.RemotePath : std::string();
   for (std::size_t k = 0; k < asked.size(); ++k) {
     const Reply& reply = replies[2 * k];

@@ -1037,6 +1037,18 @@ CASES += [
          unordered=True, code=3, files=P_FILES, check=remote_times(
              {'/r/%s/f%d.txt' % (d, f): T if d == 'b' else T + 60
               for d in 'abc' for f in range(1, 5)})),
+    # The walk's subdirectories asked for in one go find out the server that drops such: every
+    # connection then sends one command at a time, and each directory is compared as ever.
+    dict(name='/d /p:3 on a server that drops commands sent in one go',
+         args=args('*', '/r', '/s', '/d', '/p:3'), script={'FEAT': VSFTPD_FEAT, 'PIPELINING': 'LOSE'},
+         tree={name: (data, T + 60) for name, data in P_TREE.items()},
+         dirs=('/', '/r', '/r/a', '/r/b', '/r/c') + tuple(
+             ('/r/' + name, data, T) for name, data in P_TREE.items()),
+         out=[OPEN, AUTH, connections(3, 3), START, CWD('/r'), CWD('/r/a'), CWD('/r/b'),
+              CWD('/r/c')] + [SEND(name.replace('/', '{/}')) for name in P_TREE] + [
+             summary(12, 30, 0), END],
+         unordered=True, code=0, files=P_FILES,
+         check=remote_times({'/r/' + name: T + 60 for name in P_TREE})),
     dict(name='/p:3 with a refused STOR: the walk ends', args=args('*', '/r', '/p:3'),
          tree={'f%02d.txt' % n: b'x' * n for n in range(1, 21)}, dirs=P_DIRS,
          script={'STOR f01.txt': '553 Refused'}, out=p_failed_out, unordered=True, code=5,

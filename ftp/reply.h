@@ -22,6 +22,8 @@ struct Reply {
 
   const std::string& first_line() const { return lines.front(); }
   bool IsPositive() const { return complete && first_line().compare(0, 1, "2") == 0; }
+  // 1xx: the server goes on, a transfer starts (150, 125); its completion reply follows.
+  bool IsPreliminary() const { return complete && first_line().compare(0, 1, "1") == 0; }
   // 3xx: the server waits for the command that completes this one (350 to RNFR).
   bool IsIntermediate() const { return complete && first_line().compare(0, 1, "3") == 0; }
   // 4xx or 5xx, or no whole reply at all: the server did not take the command.

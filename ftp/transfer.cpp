@@ -181,9 +181,8 @@ TransferResult Owed(TransferResult result) {
 TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t from,
                         const std::string* size_of, const std::string* early) {
   TSocket& data = ftp.DataConnection;
-  // The data connection's TLS starts once the server takes the file: pyftpdlib takes bytes that
-  // come before as the end of the connection.
-  if (ftp.Settings.Encrypt && !data.ProtectLike(ftp.ControlConnection)) {
+  // The data connection's TLS starts once the server takes the file, unless it went with STOR.
+  if (ftp.Settings.Encrypt && !data.IsProtected() && !data.ProtectLike(ftp.ControlConnection)) {
     data.Close();
     return Owed(Failed(TransferFault::kDataLost, FailureKind::kLost));
   }
@@ -231,6 +230,32 @@ TransferResult SendData(FtpConnection& ftp, DataSource& source, std::int64_t fro
   return result;
 }
 
+// Under TLS the data connection's handshake goes while STOR travels, a round trip per file saved
+// (vsftpd, proftpd, pure-ftpd and pyftpdlib all take it): STOR's reply, read whenever it comes,
+// still decides, and a refusal ends a handshake that the server would never answer.
+TransferResult StoreProtected(FtpConnection& ftp, const std::string& remote_name,
+                              DataSource& source, const std::string* size_of) {
+  SendCommand(ftp, "STOR " + remote_name);
+  Reply reply;
+  bool answered = false;
+  const auto go_on = [&] {
+    reply = ReadReply(ftp.ControlConnection);
+    answered = true;
+    return reply.IsPreliminary();
+  };
+  const bool secured = ftp.DataConnection.ProtectLike(ftp.ControlConnection, go_on);
+  if (!answered) go_on();
+  if (reply.IsRefusal()) {
+    ftp.DataConnection.Close();
+    return Failed(TransferFault::kStoreRefused, KindOf(reply));
+  }
+  if (!secured) {
+    ftp.DataConnection.Close();
+    return Owed(Failed(TransferFault::kDataLost, FailureKind::kLost));
+  }
+  return SendData(ftp, source, 0, size_of, nullptr);
+}
+
 }  // namespace
 
 void UseBinaryType(FtpConnection& ftp) {
@@ -255,6 +280,9 @@ TransferResult StoreFile(FtpConnection& ftp, const std::string& remote_name, Dat
   const bool along_size = size_after && ftp.Server.Pipelined == Pipelining::kWorks;
   if (early) {
     return SendData(ftp, source, from, along_size ? &remote_name : nullptr, &remote_name);
+  }
+  if (ftp.Settings.Encrypt && from == 0) {
+    return StoreProtected(ftp, remote_name, source, along_size ? &remote_name : nullptr);
   }
   Reply reply;
   if (from > 0) {

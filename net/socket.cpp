@@ -14,6 +14,8 @@ constexpr int kKeepAliveIdle = 60;  // seconds of silence before the first probe
 constexpr int kKeepAliveInterval = 10;
 // How long a control connection may go on once the run is interrupted.
 constexpr int kTidySeconds = 3;
+// How often a handshake that waits to read looks at another connection.
+constexpr std::chrono::milliseconds kWatchSlice(10);
 
 }  // namespace
 
@@ -87,22 +89,44 @@ TlsWait TSocket::Waiter() {
 }
 
 TlsOutcome TSocket::StartTls(const TlsSettings& settings) {
-  return StartTlsResuming(settings, nullptr);
+  return StartTlsResuming(settings, nullptr, Waiter());
 }
 
 bool TSocket::ProtectLike(const TSocket& control) {
   if (!control.TlsLayer) return false;
-  return StartTlsResuming(control.Tls, control.TlsLayer.get()) == TlsOutcome::kEstablished;
+  return StartTlsResuming(control.Tls, control.TlsLayer.get(), Waiter()) ==
+         TlsOutcome::kEstablished;
 }
 
-TlsOutcome TSocket::StartTlsResuming(const TlsSettings& settings, const TlsSession* resume) {
+bool TSocket::ProtectLike(TSocket& control, const std::function<bool()>& go_on) {
+  if (!control.TlsLayer) return false;
+  // Reading waits in short slices, so that a reply on the control connection is seen soon.
+  const TlsWait watching = [this, &control, &go_on](bool for_writing) {
+    if (for_writing) return WaitWritable();
+    for (;;) {
+      if (control.WaitForInput(Clock::now()) && !go_on()) return false;
+      const Clock::time_point end = std::min(ReadDeadline(), StepDeadline);
+      const int ready = WaitFor(false, std::min(end, Clock::now() + kWatchSlice));
+      if (ready != 0) return ready > 0;
+      if (Clock::now() >= end) {
+        TimedOut = true;
+        return false;
+      }
+    }
+  };
+  return StartTlsResuming(control.Tls, control.TlsLayer.get(), watching) ==
+         TlsOutcome::kEstablished;
+}
+
+TlsOutcome TSocket::StartTlsResuming(const TlsSettings& settings, const TlsSession* resume,
+                                     const TlsWait& wait) {
   if (Handle == sockets::kNoHandle) return TlsOutcome::kFailed;
   BufferCount = 0;
   BufferPos = kNothingReceived;
   Tls = settings;
   TlsOutcome outcome = TlsOutcome::kFailed;
   BoundStep(ReadDeadline());
-  TlsLayer = TlsSession::Handshake(Handle, settings, resume, Waiter(), &outcome);
+  TlsLayer = TlsSession::Handshake(Handle, settings, resume, wait, &outcome);
   EndStep();
   return TlsLayer ? TlsOutcome::kEstablished : outcome;
 }

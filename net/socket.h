@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -59,6 +60,11 @@ class TSocket {
   // TLS that resumes the session of `control`, with its settings. False when control has no TLS
   // or the handshake failed: an encrypted run has no data connection in the clear.
   bool ProtectLike(const TSocket& control);
+  // The same while a command's reply is awaited on `control`: whenever it has input while the
+  // handshake waits to read, `go_on` is asked, and false ends the handshake (a refused STOR, after
+  // which the server never answers on the data connection).
+  bool ProtectLike(TSocket& control, const std::function<bool()>& go_on);
+  bool IsProtected() const { return TlsLayer != nullptr; }
 
   bool Send(const char* data, int length);
   bool SendText(const std::string& text);
@@ -103,7 +109,8 @@ class TSocket {
   void BoundStep(Clock::time_point deadline);
   void EndStep() { StepDeadline = Clock::time_point::max(); }
   TlsWait Waiter();
-  TlsOutcome StartTlsResuming(const TlsSettings& settings, const TlsSession* resume);
+  TlsOutcome StartTlsResuming(const TlsSettings& settings, const TlsSession* resume,
+                              const TlsWait& wait);
   bool SendPlain(const char* data, int length);
 
   sockets::Handle Handle = sockets::kNoHandle;

@@ -58,6 +58,7 @@ struct Shared {
   const OpenSsl& api;
   SSL_CTX* context = nullptr;
   SSL_SESSION* latest = nullptr;
+  int group = 0;  // the key exchange the control connection's handshake settled on; 0: none yet
 
   explicit Shared(const OpenSsl& library) : api(library) {}
   ~Shared() {
@@ -182,9 +183,21 @@ std::unique_ptr<TlsSession> TlsSession::Handshake(sockets::Handle handle,
     api.SSL_set_session(ssl, copy);
     api.SSL_SESSION_free(copy);
   }
+  // vsftpd takes P-256 alone, while OpenSSL offers a key for X25519 first: the server asks again
+  // (HelloRetryRequest), a round trip more for each file. A data connection offers the group
+  // that the control connection's handshake settled on.
+  int group = impl->shared->group;
+  if (resume != nullptr && group > 0) api.SSL_ctrl(ssl, SSL_CTRL_SET_GROUPS, 1, &group);
   if (Retry(api, ssl, wait, [&api, ssl] { return api.SSL_connect(ssl); }) <= 0) {
     if (api.SSL_get_verify_result(ssl) != X509_V_OK) *outcome = TlsOutcome::kCertificateRefused;
     return nullptr;
+  }
+  if (resume == nullptr) {
+    const long settled = api.SSL_ctrl(ssl, SSL_CTRL_GET_NEGOTIATED_GROUP, 0, nullptr);
+    // A group that OpenSSL knows by no number cannot be offered.
+    if (settled > 0 && (settled & TLSEXT_nid_unknown) == 0) {
+      impl->shared->group = static_cast<int>(settled);
+    }
   }
   if (!settings.pin.empty() && !MatchesPin(api, ssl, settings.pin)) {
     *outcome = TlsOutcome::kCertificateRefused;

@@ -255,6 +255,13 @@ CASES += [
          options=dict(tls='self_signed', ssl_reuse=False), args=args('*', '/', '/e'),
          tree={'a.bin': b'a'}, env={'VARDEK_TLS_PIN': 'sha256 Fingerprint={PIN:self_signed}'},
          out=run(CWD('/'), SEND('a.bin')), code=0, files={'/a.bin': b'a'}, check=encrypted),
+    # The data connection's handshake goes with STOR; vsftpd never answers it after a refusal,
+    # which the reply on the control connection tells.
+    dict(name='vsftpd with TLS: a refused STOR ends the handshake that went with it',
+         real='vsftpd', options=dict(tls='server', ssl_reuse=False), args=args('*', '/', '/e'),
+         tree={'a.bin': b'a'}, dirs=('/', '/a.bin'), env=TRUST,
+         out=run(CWD('/'), SEND('a.bin'), NOT_SENT('a.bin'), STOP), code=5,
+         check=lambda case, r: [] if r['seconds'] < 10 else ['took %.1f s' % r['seconds']]),
     dict(name='vsftpd with TLS: the pin of a self-signed certificate', real='vsftpd',
          options=dict(tls='self_signed', ssl_reuse=False), args=args('*', '/', '/e'),
          tree={'a.bin': b'a'},

@@ -11,6 +11,8 @@ namespace {
 constexpr std::size_t kLongestListing = 64 << 20;
 // MDTM queries sent in one go: a round trip for a directory's files instead of one for each.
 constexpr std::size_t kQueriesInFlight = 16;
+// MDTM queries that go along with a listing at most: a directory's, where it holds few files.
+constexpr std::size_t kTimesAlong = 32;
 
 std::vector<std::string> Lines(const std::string& data) {
   std::vector<std::string> lines;
@@ -65,27 +67,38 @@ Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, Remote
   return received;
 }
 
-Received EnterAndList(FtpConnection& ftp, const std::string& path, RemoteDirectory* files,
-                      Reply* entered) {
+Received EnterAndList(FtpConnection& ftp, const std::string& path,
+                      const std::vector<std::string>& timed, RemoteDirectory* files, Reply* entered,
+                      std::vector<Reply>* times) {
   if (ftp.Server.Pipelined != Pipelining::kWorks || HasLineBreak(path)) {
     *entered = ChangeDirectory(ftp, path);
     return entered->IsPositive() ? ListRemoteDirectory(ftp, std::string(), files)
                                  : Received::kFailed;
   }
   const bool mlsd = UsesMlsd(ftp);
+  AlongWith along;
+  along.lead = {"CWD " + path};
+  // LIST gives no time to the second: the times go along before the sizes are known.
+  if (!mlsd && timed.size() <= kTimesAlong) {
+    for (const std::string& name : timed) along.trail.push_back("MDTM " + name);
+  }
   std::string data;
   Reply refusal;
-  std::vector<Reply> led;
-  const Received received = ReceiveData(ftp, mlsd ? "MLSD" : "LIST", kLongestListing, &data,
-                                        &refusal, {"CWD " + path}, &led);
-  led.resize(1);
-  *entered = led.front();
+  const Received received =
+      ReceiveData(ftp, mlsd ? "MLSD" : "LIST", kLongestListing, &data, &refusal, &along);
+  along.led.resize(1);
+  *entered = along.led.front();
   // What was listed then is another directory's.
   if (!entered->IsPositive()) return Received::kFailed;
   ftp.RemoteDir = path;
+  if (along.trailed.size() == along.trail.size()) *times = std::move(along.trailed);
   if (Refuses(ftp, mlsd, refusal)) return ListRemoteDirectory(ftp, std::string(), files);
   ReadEntries(ftp, mlsd, data, files);
   return received;
+}
+
+void ReadRemoteTime(const Reply& reply, RemoteFile* file) {
+  if (!ParseMdtmReply(reply, &file->modified)) file->modified = -1;
 }
 
 void AskRemoteTimes(FtpConnection& ftp, const std::vector<std::string>& names,
@@ -97,8 +110,7 @@ void AskRemoteTimes(FtpConnection& ftp, const std::vector<std::string>& names,
     }
     const std::vector<Reply> replies = ExchangeAll(ftp, queries);
     for (std::size_t i = 0; i < replies.size(); ++i) {
-      RemoteFile& file = (*files)[names[first + i]];
-      if (!ParseMdtmReply(replies[i], &file.modified)) file.modified = -1;
+      ReadRemoteTime(replies[i], &(*files)[names[first + i]]);
     }
   }
 }

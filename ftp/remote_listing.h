@@ -19,8 +19,14 @@ Received ListRemoteDirectory(FtpConnection& ftp, const std::string& path, Remote
 // The listing of the directory at `path` once CWD has entered it, as ListRemoteDirectory gives
 // it: CWD goes in one go with the listing's commands where the server is known to answer commands
 // sent so, a round trip saved. CWD's reply in `entered`; a directory not entered lists nothing.
-Received EnterAndList(FtpConnection& ftp, const std::string& path, RemoteDirectory* files,
-                      Reply* entered);
+// Where the listing is LIST, which tells no time to the second, MDTM of the `timed` names goes
+// in the same go: their replies in `times`, in order, or none where they did not go.
+Received EnterAndList(FtpConnection& ftp, const std::string& path,
+                      const std::vector<std::string>& timed, RemoteDirectory* files, Reply* entered,
+                      std::vector<Reply>* times);
+
+// A file's time as MDTM's reply tells it; none where it does not.
+void ReadRemoteTime(const Reply& reply, RemoteFile* file);
 
 // MDTM for the named files, several in flight at once; a file whose time the server does not
 // tell keeps none.

@@ -122,23 +122,34 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
   return ConnectPassive(ftp, reply);
 }
 
-// The commands, PASV (EPSV) and the command in one go, where commands sent so are known to be
-// answered: a round trip for them all. The replies of the commands in `led`, the command's first
-// in `reply`. Where the server turns PASV down (pure-ftpd's 425 when another connection holds the
-// port), one at a time, as ever.
+// Reads the replies of commands sent in one go that are still to come.
+void ReadRest(FtpConnection& ftp, std::size_t count, std::vector<Reply>* replies) {
+  while (replies->size() < count) replies->push_back(ReadReply(ftp.ControlConnection));
+}
+
+// The lead, PASV (EPSV), the command and the trail in one go, where commands sent so are known to
+// be answered: a round trip for them all. The command's first reply in `reply`. Where the server
+// turns PASV down (pure-ftpd's 425 when another connection holds the port), one at a time, as
+// ever, once the trail's replies are in.
 TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::vector<std::string>& lead,
-                                      const std::string& command, std::vector<Reply>* led,
-                                      Reply* reply) {
+                                      const std::string& command, AlongWith* along,
+                                      std::vector<Reply>* led, Reply* reply) {
   std::string lines;
-  for (const std::string& first : lead)
+  for (const std::string& first : lead) {
     lines += ToServerText(first, ftp.Settings.Utf8Names) + "\r\n";
-  ftp.ControlConnection.SendText(lines + PassiveCommand(ftp) + "\r\n" +
-                                 ToServerText(command, ftp.Settings.Utf8Names) + "\r\n");
-  for (std::size_t i = 0; i < lead.size(); ++i) led->push_back(ReadReply(ftp.ControlConnection));
+  }
+  lines += std::string(PassiveCommand(ftp)) + "\r\n" +
+           ToServerText(command, ftp.Settings.Utf8Names) + "\r\n";
+  for (const std::string& last : along->trail) {
+    lines += ToServerText(last, ftp.Settings.Utf8Names) + "\r\n";
+  }
+  ftp.ControlConnection.SendText(lines);
+  ReadRest(ftp, lead.size(), led);
   const Reply opened = ReadReply(ftp.ControlConnection);
   if (!opened.complete) return Failed(TransferFault::kNoDataConnection, FailureKind::kLost);
   if (!opened.IsPositive()) {
     ReadReply(ftp.ControlConnection);  // the command's, without a data port
+    ReadRest(ftp, along->trail.size(), &along->trailed);
     TransferResult result = OpenDataConnection(ftp);
     if (!result.failed()) *reply = Exchange(ftp, command);
     return result;
@@ -149,25 +160,34 @@ TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::vector<std:
   return result;
 }
 
-// PASV and the command in one go with what goes before them: the deferred command first, the
-// lead, and TYPE I where it is not in force yet. The replies of `lead` in `led`.
-TransferResult OpenTogether(FtpConnection& ftp, const std::vector<std::string>& lead,
-                            const std::string& command, std::vector<Reply>* led, Reply* reply) {
+// PASV, the command and the trail in one go with what goes before them: the deferred command
+// first, the lead, and TYPE I where it is not in force yet.
+TransferResult OpenTogether(FtpConnection& ftp, const std::string& command, AlongWith* along,
+                            Reply* reply) {
   std::vector<std::string> all;
   const std::size_t deferred = ftp.Deferred.empty() ? 0 : 1;
   if (deferred) all.push_back(std::move(ftp.Deferred));
   ftp.Deferred.clear();
-  all.insert(all.end(), lead.begin(), lead.end());
+  all.insert(all.end(), along->lead.begin(), along->lead.end());
   if (!ftp.Settings.BinaryOnce || !ftp.BinaryType) all.push_back("TYPE I");
   ftp.BinaryType = true;
   std::vector<Reply> replies;
-  const TransferResult result = OpenDataConnectionWith(ftp, all, command, &replies, reply);
+  const TransferResult result = OpenDataConnectionWith(ftp, all, command, along, &replies, reply);
   replies.resize(all.size());
   if (deferred) ftp.DeferredReply = replies.front();
-  if (led != nullptr) {
-    led->assign(replies.begin() + deferred, replies.begin() + deferred + lead.size());
-  }
+  along->led.assign(replies.begin() + deferred, replies.begin() + deferred + along->lead.size());
   return result;
+}
+
+// Whether the commands can go in one go with the data command at all.
+bool GoTogether(const FtpConnection& ftp, const std::string& command, const AlongWith& along) {
+  if (ftp.Server.Pipelined != Pipelining::kWorks || HasLineBreak(command)) return false;
+  for (const std::vector<std::string>* list : {&along.lead, &along.trail}) {
+    for (const std::string& other : *list) {
+      if (HasLineBreak(other)) return false;
+    }
+  }
+  return true;
 }
 
 // The server still owes the completion reply of a transfer that ended early.
@@ -307,21 +327,25 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
 }
 
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data, Reply* refusal, const std::vector<std::string>& lead,
-                     std::vector<Reply>* led) {
+                     std::string* data, Reply* refusal, AlongWith* along) {
+  AlongWith none;
+  if (along == nullptr) along = &none;
   Reply reply;
-  bool together = ftp.Server.Pipelined == Pipelining::kWorks && !HasLineBreak(command);
-  for (const std::string& first : lead) together = together && !HasLineBreak(first);
+  const bool together = GoTogether(ftp, command, *along);
+  // The trail's replies come after the command's last; read before whatever is sent next.
+  const std::size_t trail = together ? along->trail.size() : 0;
+  const auto settled = [&](Received received) {
+    if (ftp.ControlConnection.IsOpen()) ReadRest(ftp, trail, &along->trailed);
+    return received;
+  };
   if (together) {
-    if (OpenTogether(ftp, lead, command, led, &reply).failed()) {
+    if (OpenTogether(ftp, command, along, &reply).failed()) {
       ftp.DataConnection.Close();
-      return Received::kFailed;
+      // Without a data connection the command was refused, or the connection is lost.
+      return settled(Received::kFailed);
     }
   } else {
-    for (const std::string& first : lead) {
-      const Reply answer = Exchange(ftp, first);
-      if (led != nullptr) led->push_back(answer);
-    }
+    for (const std::string& first : along->lead) along->led.push_back(Exchange(ftp, first));
     UseBinaryType(ftp);
     if (OpenDataConnection(ftp).failed()) return Received::kFailed;
     reply = Exchange(ftp, command);
@@ -331,13 +355,14 @@ Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t
   if (reply.IsRefusal()) {
     connection.Close();
     if (refusal != nullptr) *refusal = reply;
-    return Received::kFailed;
+    return settled(Received::kFailed);
   }
   const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
                         connection.ReceiveAll(data, limit);
   connection.Close();
-  if (!received) return Received::kCut;
+  // The completion reply of a cut transfer is read only where replies follow it.
+  if (!received && trail == 0) return Received::kCut;
   const Reply done = ReadReply(ftp.ControlConnection);
-  if (!done.IsPositive()) return Received::kCut;
-  return SaysTruncated(done) ? Received::kTruncated : Received::kWhole;
+  if (!received || !done.IsPositive()) return settled(Received::kCut);
+  return settled(SaysTruncated(done) ? Received::kTruncated : Received::kWhole);
 }

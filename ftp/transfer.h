@@ -79,12 +79,20 @@ enum class Received {
   kFailed,     // none: the command was refused, or no data connection
 };
 
+// Commands that go in one go with a data command, where the server is known to answer commands
+// sent so: `lead` before it (a CWD), `trail` after it (MDTM queries). Their replies, whatever
+// they say, in `led` and `trailed`: the caller judges what they are worth. Elsewhere the lead goes
+// one command at a time and the trail not at all, `trailed` left empty.
+struct AlongWith {
+  std::vector<std::string> lead;
+  std::vector<std::string> trail;
+  std::vector<Reply> led;
+  std::vector<Reply> trailed;
+};
+
 // The bytes a command such as MLSD sends back over a data connection, opened as a file's is;
-// the command's refusal, if it was refused, in `refusal`. The commands in `lead` (a CWD) go
-// first, in one go with the rest where the server is known to answer commands sent so; their
-// replies in `led`, whatever they say: the caller judges what the data is worth.
+// the command's refusal, if it was refused, in `refusal`; what went with it in `along`.
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
-                     std::string* data, Reply* refusal = nullptr,
-                     const std::vector<std::string>& lead = {}, std::vector<Reply>* led = nullptr);
+                     std::string* data, Reply* refusal = nullptr, AlongWith* along = nullptr);
 
 #endif  // VARDEK_FTP_TRANSFER_H_

@@ -346,6 +346,18 @@ CASES += [
         ('pyftpdlib with listings in UTC+3', 'pyftpdlib', dict(zone='XYZ-3')))
 ]
 
+# "/d /p": each directory listed by another connection in one go with its CWD (and, without
+# MLSD, with MDTM of its files): an edit within the listing's minute, of the same size, is found.
+P_ARGS = args('*', '/site', '/s', '/c', '/d', '/p:3')
+CASES += [
+    dict(name='%s: /d /p:3 finds a file edited within the minute, of the same size' % kind,
+         real=kind, args=P_ARGS, tree=CONFIGURED, out=None, code=0,
+         then=[dict(args=P_ARGS, out=None, code=0),
+               dict(args=P_ARGS, out=None, code=0, tree={'b.html': (b'BBB', T0 + 20)})],
+         check=sends(3, 0, 1), files=site_files(dict(CONFIGURED, **{'b.html': (b'BBB', 0)})))
+    for kind in ('vsftpd', 'pure-ftpd')
+]
+
 # "/m" after the three changes a site sees: a page removed, a directory removed, a page renamed;
 # the server's .htaccess and a file the mask does not select stay. "/n" after the same changes
 # leaves the server byte for byte as it was.

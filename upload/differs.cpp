@@ -50,17 +50,27 @@ void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int6
 }
 
 // Where the listing gave a size but no time to the second, MDTM tells it, for all the files of
-// the same size at once.
+// the same size at once, unless its reply came along with the listing (`told`, in the order of
+// the files).
 void CompleteRemoteTimes(RunState& run, const std::vector<ListingEntry>& files,
-                         RemoteDirectory* remote) {
+                         const std::vector<Reply>& told, RemoteDirectory* remote) {
   std::vector<std::string> names;
-  for (const ListingEntry& entry : files) {
-    auto found = remote->find(entry.name);
-    if (found != remote->end() && NeedsRemoteTime(entry, &found->second)) {
-      names.push_back(entry.name);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    auto found = remote->find(files[i].name);
+    if (found == remote->end() || !NeedsRemoteTime(files[i], &found->second)) continue;
+    if (i < told.size() && told[i].complete) {
+      ReadRemoteTime(told[i], &found->second);
+    } else {
+      names.push_back(files[i].name);
     }
   }
   AskRemoteTimes(run.ftp(), names, remote);
+}
+
+std::vector<std::string> NamesOf(const std::vector<ListingEntry>& files) {
+  std::vector<std::string> names;
+  for (const ListingEntry& entry : files) names.push_back(entry.name);
+  return names;
 }
 
 // The server's file in UTC, as far as its zone is known.
@@ -94,9 +104,11 @@ Failure CompareListing(RunState& run, const std::string& path,
   *changed = files;
   if (files.empty() && !run.options.Mirror) return Failure();
   Reply entered;
+  std::vector<Reply> told;
   const bool elsewhere = run.ftp().RemoteDir != path;
-  listing->received = elsewhere ? EnterAndList(run.ftp(), path, &remote, &entered)
-                                : ListRemoteDirectory(run.ftp(), std::string(), &remote);
+  listing->received = elsewhere
+                          ? EnterAndList(run.ftp(), path, NamesOf(files), &remote, &entered, &told)
+                          : ListRemoteDirectory(run.ftp(), std::string(), &remote);
   // The files must not land in whatever directory the connection was in.
   if (elsewhere && !entered.IsPositive()) {
     remote.clear();
@@ -113,7 +125,7 @@ Failure CompareListing(RunState& run, const std::string& path,
         "Каталог \"" + run.ftp().RemoteDir +
         "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
   }
-  CompleteRemoteTimes(run, files, &remote);
+  CompleteRemoteTimes(run, files, told, &remote);
   // Times lost with the connection are asked again on the next one ("/r"), not taken as none.
   if (!run.ftp().ControlConnection.IsOpen()) {
     remote.clear();

@@ -22,6 +22,9 @@ constexpr int kReadUnit = 64 << 10;
 // send waiting, and a round trip per file is saved.
 constexpr std::int64_t kEarlyBytes = 64 << 10;
 
+// How long the completion reply of a listing cut short may take.
+constexpr int kOwedSeconds = 5;
+
 // How long a server that refused passive mode may take to close the connection after its reply.
 constexpr std::chrono::milliseconds kCloseWait(200);
 
@@ -360,9 +363,14 @@ Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t
   const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
                         connection.ReceiveAll(data, limit);
   connection.Close();
-  // The completion reply of a cut transfer is read only where replies follow it.
-  if (!received && trail == 0) return Received::kCut;
-  const Reply done = ReadReply(ftp.ControlConnection);
+  // A cut transfer's completion reply is owed all the same: read within a short wait, so that it
+  // cannot pass for the next command's; a server that does not give it loses the connection.
+  TSocket& control = ftp.ControlConnection;
+  const Reply done =
+      received
+          ? ReadReply(control)
+          : ReadReplyBy(control, TSocket::Clock::now() + std::chrono::seconds(std::min(
+                                                             kOwedSeconds, control.ReadTimeout)));
   if (!received || !done.IsPositive()) return settled(Received::kCut);
   return settled(SaysTruncated(done) ? Received::kTruncated : Received::kWhole);
 }

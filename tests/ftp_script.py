@@ -38,8 +38,9 @@ EPSV before), the lines with CR LF, the close, then "MLSD_DONE" or "LIST_DONE" (
 "type=file;size=N;modify=...; name" and "type=dir;modify=...; name"; LIST gives vsftpd's "ls -l"
 lines, the year instead of the time after six months. "MLSD_LINES" and "LIST_LINES" may replace
 the lines: functions of the server and the directory's absolute path, returning text lines (sent
-with CR LF) or bytes (sent as they are). Names are resolved against the session's working
-directory; other commands get 502 (CWD and MKD 550), as before.
+with CR LF) or bytes (sent as they are), and None where the data connection is reset. Names are
+resolved against the session's working directory; other commands get 502 (CWD and MKD 550), as
+before.
 
 dirs: the remote directories at the start ("/a"), and files: (path, bytes) or (path, bytes,
 mtime), mtime in seconds since the epoch; a file's directories exist too. Afterwards files maps
@@ -547,10 +548,14 @@ class ScriptedServer:
         data = self._accept_data(session)
         if data:
             with data:
+                cut = None in lines  # the data connection reset where None stands
+                lines = lines[:lines.index(None)] if cut else lines
                 data.sendall(b''.join(
                     line if isinstance(line, bytes)
                     else line.encode(self.encoding, 'surrogateescape') + b'\r\n'
                     for line in lines))
+                if cut:
+                    data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
         return self._reply_for(verb + '_DONE', '') or DEFAULTS['DONE']
 
     def _accept_data(self, session):

@@ -513,6 +513,14 @@ CASES += [
          out=differs_run(CWD('/r'), 'Каталог "/r" на сервере прочитан не полностью: файлы, '
                          'которых нет в списке, отправляются', SEND('b.txt'), sent=1, size=3,
                          unchanged=1), code=0),
+    # A listing whose data connection is reset part-way: its 426 is read where it belongs, not
+    # taken for the next command's, and the files go as without a listing.
+    dict(name='/d with a listing reset part-way', args=D_ARGS,
+         script={'MLSD_DONE': '426 Connection reset', 'MLSD_LINES': lambda server, path: [
+             'type=file;size=3;modify=%s; a.txt' % stamp(T), None]},
+         tree={'a.txt': (b'aaa', T), 'b.txt': (b'bbb', T)},
+         dirs=('/', '/r', ('/r/a.txt', b'aaa', T)),
+         out=differs_run(CWD('/r'), *sent('a.txt', 'b.txt'), sent=2, size=6), code=0),
     # MLSD in the server's zone, MFMT in UTC: the next run learns the zone from the reply to the
     # MFMT that gives a file its own listed time, gives it back its time, and sends nothing.
     dict(name='/d on a server whose listings show its local time', args=D_ARGS,

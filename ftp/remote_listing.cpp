@@ -97,6 +97,34 @@ Received EnterAndList(FtpConnection& ftp, const std::string& path,
   return received;
 }
 
+bool EnterAndListEach(FtpConnection& ftp, std::vector<DirectoryListing>* dirs) {
+  const bool mlsd = UsesMlsd(ftp);
+  std::vector<OneOfMany> each(dirs->size());
+  for (std::size_t i = 0; i < dirs->size(); ++i) {
+    const DirectoryListing& dir = (*dirs)[i];
+    each[i].command = mlsd ? "MLSD" : "LIST";
+    each[i].along.lead = {"CWD " + dir.path};
+    if (!mlsd && dir.timed.size() <= kTimesAlong) {
+      for (const std::string& name : dir.timed) each[i].along.trail.push_back("MDTM " + name);
+    }
+  }
+  if (!ReceiveEach(ftp, kLongestListing, &each)) return false;
+  for (std::size_t i = 0; i < dirs->size(); ++i) {
+    DirectoryListing& dir = (*dirs)[i];
+    OneOfMany& one = each[i];
+    one.along.led.resize(1);
+    dir.entered = one.along.led.front();
+    // What was listed then is another directory's.
+    if (!dir.entered.IsPositive()) continue;
+    ftp.RemoteDir = dir.path;
+    if (Refuses(ftp, mlsd, one.refusal)) continue;
+    dir.received = one.received;
+    ReadEntries(ftp, mlsd, one.data, &dir.files);
+    if (one.along.trailed.size() == dir.timed.size()) dir.times = std::move(one.along.trailed);
+  }
+  return true;
+}
+
 void ReadRemoteTime(const Reply& reply, RemoteFile* file) {
   if (!ParseMdtmReply(reply, &file->modified)) file->modified = -1;
 }

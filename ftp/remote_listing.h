@@ -25,6 +25,23 @@ Received EnterAndList(FtpConnection& ftp, const std::string& path,
                       const std::vector<std::string>& timed, RemoteDirectory* files, Reply* entered,
                       std::vector<Reply>* times);
 
+// One of several directories listed in one go: where, the names whose MDTM goes along, and
+// what came back.
+struct DirectoryListing {
+  std::string path;
+  std::vector<std::string> timed;
+  Reply entered;  // CWD's reply; nothing listed counts where it did not enter
+  Received received = Received::kFailed;
+  RemoteDirectory files;
+  std::vector<Reply> times;  // in the order of `timed`, or none
+};
+
+// Several directories, each entered with CWD and listed as EnterAndList does, all in one go: a
+// round trip for each rather than two. False, with nothing to trust, where the server is not
+// known to answer commands sent so, or the connection was lost. A directory that MLSD was refused
+// in lists nothing (kFailed): LIST serves from then on.
+bool EnterAndListEach(FtpConnection& ftp, std::vector<DirectoryListing>* dirs);
+
 // A file's time as MDTM's reply tells it; none where it does not.
 void ReadRemoteTime(const Reply& reply, RemoteFile* file);
 

@@ -329,6 +329,35 @@ void SkipOwedReply(FtpConnection& ftp, int seconds) {
   ReadReplyBy(ftp.ControlConnection, TSocket::Clock::now() + std::chrono::seconds(seconds));
 }
 
+namespace {
+
+// The data of a command whose first reply is `reply`, and its completion reply.
+Received ReceiveAfter(FtpConnection& ftp, const Reply& reply, std::size_t limit, std::string* data,
+                      Reply* refusal) {
+  TSocket& connection = ftp.DataConnection;
+  // A refusal has no completion reply to wait for.
+  if (reply.IsRefusal()) {
+    connection.Close();
+    if (refusal != nullptr) *refusal = reply;
+    return Received::kFailed;
+  }
+  const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
+                        connection.ReceiveAll(data, limit);
+  connection.Close();
+  // A cut transfer's completion reply is owed all the same: read within a short wait, so that it
+  // cannot pass for the next command's; a server that does not give it loses the connection.
+  TSocket& control = ftp.ControlConnection;
+  const Reply done =
+      received
+          ? ReadReply(control)
+          : ReadReplyBy(control, TSocket::Clock::now() + std::chrono::seconds(std::min(
+                                                             kOwedSeconds, control.ReadTimeout)));
+  if (!received || !done.IsPositive()) return Received::kCut;
+  return SaysTruncated(done) ? Received::kTruncated : Received::kWhole;
+}
+
+}  // namespace
+
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
                      std::string* data, Reply* refusal, AlongWith* along) {
   AlongWith none;
@@ -353,24 +382,47 @@ Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t
     if (OpenDataConnection(ftp).failed()) return Received::kFailed;
     reply = Exchange(ftp, command);
   }
-  TSocket& connection = ftp.DataConnection;
-  // A refusal has no completion reply to wait for.
-  if (reply.IsRefusal()) {
-    connection.Close();
-    if (refusal != nullptr) *refusal = reply;
-    return settled(Received::kFailed);
+  return settled(ReceiveAfter(ftp, reply, limit, data, refusal));
+}
+
+bool ReceiveEach(FtpConnection& ftp, std::size_t limit, std::vector<OneOfMany>* each) {
+  for (const OneOfMany& one : *each) {
+    if (!GoTogether(ftp, one.command, one.along)) return false;
   }
-  const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
-                        connection.ReceiveAll(data, limit);
-  connection.Close();
-  // A cut transfer's completion reply is owed all the same: read within a short wait, so that it
-  // cannot pass for the next command's; a server that does not give it loses the connection.
+  std::vector<std::string> first;
+  const bool deferred = !ftp.Deferred.empty();
+  if (deferred) first.push_back(std::move(ftp.Deferred));
+  ftp.Deferred.clear();
+  if (!ftp.Settings.BinaryOnce || !ftp.BinaryType) first.push_back("TYPE I");
+  ftp.BinaryType = true;
+  std::string lines;
+  const auto add = [&](const std::string& command) {
+    lines += ToServerText(command, ftp.Settings.Utf8Names) + "\r\n";
+  };
+  for (const std::string& command : first) add(command);
+  for (const OneOfMany& one : *each) {
+    for (const std::string& command : one.along.lead) add(command);
+    add(PassiveCommand(ftp));
+    add(one.command);
+    for (const std::string& command : one.along.trail) add(command);
+  }
   TSocket& control = ftp.ControlConnection;
-  const Reply done =
-      received
-          ? ReadReply(control)
-          : ReadReplyBy(control, TSocket::Clock::now() + std::chrono::seconds(std::min(
-                                                             kOwedSeconds, control.ReadTimeout)));
-  if (!received || !done.IsPositive()) return settled(Received::kCut);
-  return settled(SaysTruncated(done) ? Received::kTruncated : Received::kWhole);
+  control.SendText(lines);
+  std::vector<Reply> replies;
+  ReadRest(ftp, first.size(), &replies);
+  if (deferred) ftp.DeferredReply = replies.front();
+  for (OneOfMany& one : *each) {
+    ReadRest(ftp, one.along.lead.size(), &one.along.led);
+    const Reply opened = ReadReply(control);
+    if (!opened.complete) return false;
+    // Without a data connection the server answers the command once it gives up waiting.
+    const bool connected = opened.IsPositive() && !ConnectPassive(ftp, opened).failed();
+    const Reply reply = ReadReply(control);
+    one.received = ReceiveAfter(ftp, connected ? reply : Reply(), limit, &one.data, &one.refusal);
+    // A command that went on without its data connection owes its completion reply.
+    if (!connected && reply.IsPreliminary()) ReadReply(control);
+    ReadRest(ftp, one.along.trail.size(), &one.along.trailed);
+    if (!control.IsOpen()) return false;
+  }
+  return true;
 }

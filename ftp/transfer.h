@@ -95,4 +95,20 @@ struct AlongWith {
 Received ReceiveData(FtpConnection& ftp, const std::string& command, std::size_t limit,
                      std::string* data, Reply* refusal = nullptr, AlongWith* along = nullptr);
 
+// One of several data commands sent in one go, what went with it, and what came back.
+struct OneOfMany {
+  std::string command;
+  AlongWith along;
+  std::string data;
+  Reply refusal;  // the command's, where it was refused
+  Received received = Received::kFailed;
+};
+
+// Sends each command with its lead and trail, and a PASV (EPSV) before it, all in one go, then
+// reads each one's replies and data in turn: each next passive reply comes with the last
+// transfer's completion, a round trip per command rather than two. False, with nothing to trust,
+// where the server is not known to answer commands sent so (nothing is sent then) or the
+// connection was lost.
+bool ReceiveEach(FtpConnection& ftp, std::size_t limit, std::vector<OneOfMany>* each);
+
 #endif  // VARDEK_FTP_TRANSFER_H_

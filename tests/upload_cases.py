@@ -1045,6 +1045,21 @@ CASES += [
          unordered=True, code=3, files=P_FILES, check=remote_times(
              {'/r/%s/f%d.txt' % (d, f): T if d == 'b' else T + 60
               for d in 'abc' for f in range(1, 5)})),
+    # Directories waiting to be compared are listed in one go on one connection, their MDTM along
+    # (LIST): a directory turned away there is compared alone, and reported; a file edited to the
+    # same size is found by its time.
+    dict(name='/d /p:2 compares several directories in one go',
+         args=args('*', '/r', '/s', '/d', '/p:2'),
+         script={'FEAT': VSFTPD_FEAT, 'CWD /r/d3': ['250 OK', '550 Gone']},
+         tree=dict({'d%d/f.txt' % i: (b'x%d' % i, T) for i in range(8)},
+                   **{'d5/f.txt': (b'y5', T + 30)}),
+         dirs=('/', '/r') + tuple('/r/d%d' % i for i in range(8)) + tuple(
+             ('/r/d%d/f.txt' % i, b'x%d' % i, T) for i in range(8)),
+         out=[OPEN, AUTH, connections(2, 2), START, CWD('/r')] + [
+             CWD('/r/d%d' % i) for i in range(8)] + [NOT_FOUND('/r/d3'), STOP,
+                                                     SEND('d5{/}f.txt'), summary(1, 2, 6), END],
+         unordered=True, code=3, files=dict(
+             {'/r/d%d/f.txt' % i: b'x%d' % i for i in range(8)}, **{'/r/d5/f.txt': b'y5'})),
     # The walk's subdirectories asked for in one go find out the server that drops such: every
     # connection then sends one command at a time, and each directory is compared as ever.
     dict(name='/d /p:3 on a server that drops commands sent in one go',

@@ -97,7 +97,7 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
 
 Failure CompareListing(RunState& run, const std::string& path,
                        const std::vector<ListingEntry>& files, std::vector<ListingEntry>* changed,
-                       ServerListing* listing) {
+                       ServerListing* listing, DirectoryListing** known) {
   RemoteDirectory& remote = listing->entries;
   // Without a listing the directory's files are sent as without "/d"; one that the server cut
   // short still tells about the files it names.
@@ -105,15 +105,25 @@ Failure CompareListing(RunState& run, const std::string& path,
   if (files.empty() && !run.options.Mirror) return Failure();
   Reply entered;
   std::vector<Reply> told;
-  const bool elsewhere = run.ftp().RemoteDir != path;
-  listing->received = elsewhere
-                          ? EnterAndList(run.ftp(), path, NamesOf(files), &remote, &entered, &told)
-                          : ListRemoteDirectory(run.ftp(), std::string(), &remote);
-  // The files must not land in whatever directory the connection was in.
-  if (elsewhere && !entered.IsPositive()) {
-    remote.clear();
-    if (!entered.complete) return LostFailure(run.options);
-    return DirectoryFailure({NotFoundMessage(path)}, entered, Walk::kGoesOn);
+  // A listing had with others is taken once, where it entered the directory and came whole.
+  DirectoryListing* had = known != nullptr ? *known : nullptr;
+  if (known != nullptr) *known = nullptr;
+  if (had != nullptr && had->entered.IsPositive() && run.ftp().RemoteDir == path &&
+      (had->received == Received::kWhole || had->received == Received::kTruncated)) {
+    remote = std::move(had->files);
+    told = std::move(had->times);
+    listing->received = had->received;
+  } else {
+    const bool elsewhere = run.ftp().RemoteDir != path;
+    listing->received =
+        elsewhere ? EnterAndList(run.ftp(), path, NamesOf(files), &remote, &entered, &told)
+                  : ListRemoteDirectory(run.ftp(), std::string(), &remote);
+    // The files must not land in whatever directory the connection was in.
+    if (elsewhere && !entered.IsPositive()) {
+      remote.clear();
+      if (!entered.complete) return LostFailure(run.options);
+      return DirectoryFailure({NotFoundMessage(path)}, entered, Walk::kGoesOn);
+    }
   }
   if (listing->received == Received::kFailed || listing->received == Received::kCut) {
     remote.clear();
@@ -143,6 +153,48 @@ Failure CompareListing(RunState& run, const std::string& path,
     }
   }
   return Failure();
+}
+
+bool CompareAway(RunState& run, DirectoryListing& known, const std::vector<ListingEntry>& files,
+                 std::vector<ListingEntry>* changed, ServerListing* listing) {
+  if (!known.entered.IsPositive() ||
+      (known.received != Received::kWhole && known.received != Received::kTruncated)) {
+    return false;
+  }
+  RemoteDirectory& remote = known.files;
+  // Only a connection in the directory can ask for a time that did not come along, or learn
+  // whether the server sets times.
+  const bool may_probe =
+      !run.shared.TimesKnown && run.shared.Times != TimeRule::kNotEarlier && !run.options.DryRun;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    auto found = remote.find(files[i].name);
+    if (found == remote.end()) continue;
+    RemoteFile& file = found->second;
+    if (NeedsRemoteTime(files[i], &file)) {
+      if (i >= known.times.size() || !known.times[i].complete) return false;
+      ReadRemoteTime(known.times[i], &file);
+    }
+    if (may_probe && file.size == files[i].size && file.modified >= 0 &&
+        InUtc(file, run.shared.TimeShift).modified != files[i].modified) {
+      return false;
+    }
+  }
+  if (known.received == Received::kTruncated && !run.options.Mirror) {
+    run.WriteMessage(
+        "Каталог \"" + known.path +
+        "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
+  }
+  changed->clear();
+  for (const ListingEntry& entry : files) {
+    if (ServerHolds(run, remote, entry)) {
+      ++run.shared.FilesUnchanged;
+    } else {
+      changed->push_back(entry);
+    }
+  }
+  listing->entries = std::move(remote);
+  listing->received = known.received;
+  return true;
 }
 
 void SetRemoteTime(RunState& run, const std::string& name, std::int64_t modified) {

@@ -23,9 +23,16 @@ struct ServerListing {
 // unchanged. All of them where no listing can be had; a failure when that was for a lost
 // connection, so that the listing can be asked again on a new one. A connection elsewhere enters
 // the directory first, in one go with the listing: the directory's failure where it cannot.
+// Where `known` points to a listing had in one go with others, it is taken instead of asking,
+// once (the pointer is cleared), if it entered the directory and came whole.
 Failure CompareListing(RunState& run, const std::string& path,
                        const std::vector<ListingEntry>& files, std::vector<ListingEntry>* changed,
-                       ServerListing* listing);
+                       ServerListing* listing, DirectoryListing** known = nullptr);
+// The same for a directory listed in one go with others by a connection that is elsewhere now;
+// false, with nothing judged, where that needs the directory's own connection: its listing did not
+// come whole, or a time is to be asked or probed there.
+bool CompareAway(RunState& run, DirectoryListing& known, const std::vector<ListingEntry>& files,
+                 std::vector<ListingEntry>* changed, ServerListing* listing);
 
 // Gives the stored file the local file's time. A server that turns the MDTM form down can set
 // no time: the rest of the run compares times by kNotEarlier.

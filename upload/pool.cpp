@@ -18,6 +18,11 @@ namespace {
 
 // Files waiting for a connection, for each connection: enough that none waits for the walk.
 constexpr std::size_t kWaitingPerConnection = 2;
+// Directories to compare wait in greater numbers: a connection lists several in one go.
+constexpr std::size_t kComparesWaitingPerConnection = 8;
+// Directories listed in one go at most, and the files of each (whose times go along).
+constexpr std::size_t kListedAtOnce = 8;
+constexpr std::size_t kListedFilesMost = 32;
 // An extra connection not logged in within this is left out: a server that accepts it and never
 // greets it would hold the end of the run.
 constexpr int kJoinSeconds = 5;
@@ -51,6 +56,20 @@ void LeaveClashes(RunState& run, FileJob& job) {
   }
   job.files = std::move(files);
 }
+
+// The directories of the jobs listed in one go, `job`'s last; none when that could not be done.
+std::vector<DirectoryListing> ListTogether(RunState& run, const std::vector<FileJob>& others,
+                                           const FileJob& job) {
+  std::vector<DirectoryListing> dirs(others.size() + 1);
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    const FileJob& one = i < others.size() ? others[i] : job;
+    dirs[i].path = one.RemotePath;
+    for (const ListingEntry& entry : one.files) dirs[i].timed.push_back(entry.name);
+  }
+  if (!EnterAndListEach(run.ftp(), &dirs)) dirs.clear();
+  return dirs;
+}
+
 }  // namespace
 
 ConnectionPool::ConnectionPool(RunState& walk, int count) : walk_(walk), asked_(count) {
@@ -181,13 +200,56 @@ void ConnectionPool::Spread(FileJob& job) {
   changed_.notify_all();
 }
 
+// "/d /p": a share of the directories waiting to be compared, for a connection to list in one go
+// with its own.
+std::vector<FileJob> ConnectionPool::TakeOthers() {
+  std::lock_guard<std::mutex> hold(lock_);
+  // Shared with the connections still logging in, which would otherwise find nothing left.
+  const std::size_t connections = static_cast<std::size_t>(working_ + joining_ + 1);
+  const std::size_t share = std::min(kListedAtOnce - 1, jobs_.size() / connections);
+  std::vector<FileJob> taken;
+  for (auto it = jobs_.begin(); it != jobs_.end() && taken.size() < share;) {
+    if (it->compare && !it->mirror && it->files.size() <= kListedFilesMost && it->next == 0 &&
+        it->tries == 0 && !it->announced && !it->resume) {
+      taken.push_back(std::move(*it));
+      it = jobs_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return taken;
+}
+
+// The directories listed with another are judged where that can be done from elsewhere, and go
+// back to be sent (those with nothing to send are done); the others go back to be compared.
+void ConnectionPool::SettleOthers(RunState& run, std::vector<FileJob>& others,
+                                  std::vector<DirectoryListing>& known) {
+  std::vector<FileJob> back;
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    FileJob& other = others[i];
+    std::vector<ListingEntry> changed;
+    if (i < known.size() && !run.shared.Stopped() &&
+        CompareAway(run, known[i], other.files, &changed, &other.listing)) {
+      if (changed.empty()) continue;
+      other.files = std::move(changed);
+      other.compare = false;
+    }
+    back.push_back(std::move(other));
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  for (auto it = back.rbegin(); it != back.rend(); ++it) jobs_.push_front(std::move(*it));
+  changed_.notify_all();
+}
+
 void ConnectionPool::Send(FileJob job) {
   for (;;) {
     {
       std::lock_guard<std::mutex> hold(lock_);
       const std::size_t others = static_cast<std::size_t>(working_ + joining_);
       if (others == 0 && !walk_lost_) break;
-      if (jobs_.size() < kWaitingPerConnection * others || walk_lost_) {
+      const std::size_t waiting =
+          job.compare ? kComparesWaitingPerConnection : kWaitingPerConnection;
+      if (jobs_.size() < waiting * others || walk_lost_) {
         jobs_.push_back(std::move(job));
         changed_.notify_all();
         return;
@@ -298,15 +360,23 @@ ConnectionPool::Ended ConnectionPool::RunJob(RunState& run, FileJob& job, Failur
   }
   RemoveLeftTemporary(run);
   if (job.compare) {
+    // Directories waiting to be compared are listed in one go with this one, which goes last so
+    // that the connection ends in it: a round trip for each rather than two.
+    std::vector<FileJob> others;
+    std::vector<DirectoryListing> known;
+    if (with_listing && !job.mirror && !run.options.DryRun) others = TakeOthers();
+    if (!others.empty()) known = ListTogether(run, others, job);
+    DirectoryListing* mine = known.empty() ? nullptr : &known.back();
     std::vector<ListingEntry> changed;
     const Step list = [&] {
-      return CompareListing(run, job.RemotePath, job.files, &changed, &job.listing);
+      return CompareListing(run, job.RemotePath, job.files, &changed, &job.listing, &mine);
     };
     // Without "/r" on one connection a lost listing sends every file, as it always did.
     const bool again = hand_on || run.options.Retries > 0;
     const std::string reenter = with_listing ? std::string() : job.RemotePath;
     const Tried listed = again ? Attempt(run, reenter, list, hand_on, lost) : Tried::kDone;
     if (!again) list();
+    SettleOthers(run, others, known);
     if (listed != Tried::kDone) return listed == Tried::kLost ? Ended::kLost : Ended::kDone;
     job.files = std::move(changed);
     job.compare = false;

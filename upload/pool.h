@@ -68,6 +68,9 @@ class ConnectionPool {
   void GiveBack(FileJob job);
   bool Idle();
   void Spread(FileJob& job);
+  std::vector<FileJob> TakeOthers();
+  void SettleOthers(RunState& run, std::vector<FileJob>& others,
+                    std::vector<DirectoryListing>& known);
   bool CountTry(RunState& run, FileJob& job, const Failure& failure);
   Ended RunJob(RunState& run, FileJob& job, Failure* lost);
   void RunOnWalk(FileJob job);

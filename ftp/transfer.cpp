@@ -125,6 +125,14 @@ TransferResult OpenDataConnection(FtpConnection& ftp) {
   return ConnectPassive(ftp, reply);
 }
 
+// vsftpd sends a listing's completion reply only once the client has closed its side of the data
+// connection: the client has nothing to send and says so as soon as it is connected, which saves
+// most of a round trip per listing (every server of the suite sends the whole listing all the
+// same). Not under TLS, whose handshake is still to come.
+void EndListingData(FtpConnection& ftp) {
+  if (!ftp.Settings.Encrypt) ftp.DataConnection.EndSending();
+}
+
 // Reads the replies of commands sent in one go that are still to come.
 void ReadRest(FtpConnection& ftp, std::size_t count, std::vector<Reply>* replies) {
   while (replies->size() < count) replies->push_back(ReadReply(ftp.ControlConnection));
@@ -158,6 +166,7 @@ TransferResult OpenDataConnectionWith(FtpConnection& ftp, const std::vector<std:
     return result;
   }
   const TransferResult result = ConnectPassive(ftp, opened);
+  if (!result.failed()) EndListingData(ftp);
   // Without a data connection the server answers the command once it gives up waiting.
   *reply = ReadReply(ftp.ControlConnection);
   return result;
@@ -341,6 +350,7 @@ Received ReceiveAfter(FtpConnection& ftp, const Reply& reply, std::size_t limit,
     if (refusal != nullptr) *refusal = reply;
     return Received::kFailed;
   }
+  EndListingData(ftp);
   const bool received = (!ftp.Settings.Encrypt || connection.ProtectLike(ftp.ControlConnection)) &&
                         connection.ReceiveAll(data, limit);
   connection.Close();
@@ -417,6 +427,7 @@ bool ReceiveEach(FtpConnection& ftp, std::size_t limit, std::vector<OneOfMany>* 
     if (!opened.complete) return false;
     // Without a data connection the server answers the command once it gives up waiting.
     const bool connected = opened.IsPositive() && !ConnectPassive(ftp, opened).failed();
+    if (connected) EndListingData(ftp);
     const Reply reply = ReadReply(control);
     one.received = ReceiveAfter(ftp, connected ? reply : Reply(), limit, &one.data, &one.refusal);
     // A command that went on without its data connection owes its completion reply.

@@ -32,14 +32,17 @@ bool LearnShift(RunState& run, const Reply& reply, std::int64_t asked) {
   return run.shared.TimeShift.exchange(shift) != shift;
 }
 
+// Whether it is still to be learnt if the server sets times; "/n" sets no time, not even a
+// file's own.
+bool MayProbeTimes(const RunState& run) {
+  return !run.shared.TimesKnown && run.shared.Times != TimeRule::kNotEarlier && !run.options.DryRun;
+}
+
 // Where it is not known yet and a file's times differ, learns once whether the server sets
 // times, before the rule decides: the server's file is given the time it has already. A server that
 // cannot is compared by kNotEarlier, rather than sent a file again on every run.
 void LearnWhetherTimesCanBeSet(RunState& run, const std::string& name, std::int64_t remote_time) {
-  // "/n" sets no time, not even a file's own.
-  if (run.shared.TimesKnown || run.shared.Times == TimeRule::kNotEarlier || run.options.DryRun) {
-    return;
-  }
+  if (!MayProbeTimes(run)) return;
   const std::int64_t asked = remote_time - run.shared.TimeShift;
   const Reply reply = SetFileTime(run.ftp(), name, asked);
   if (!reply.complete) return;  // the next command tells what became of the connection
@@ -93,6 +96,26 @@ bool ServerHolds(RunState& run, const RemoteDirectory& remote, const ListingEntr
   return IsUnchanged(entry, &utc, run.shared.Times);
 }
 
+// The files the server does not hold as they are, in their order; the others counted unchanged.
+void Judge(RunState& run, const RemoteDirectory& remote, const std::vector<ListingEntry>& files,
+           std::vector<ListingEntry>* changed) {
+  changed->clear();
+  for (const ListingEntry& entry : files) {
+    if (ServerHolds(run, remote, entry)) {
+      ++run.shared.FilesUnchanged;
+    } else {
+      changed->push_back(entry);
+    }
+  }
+}
+
+// The files a truncated listing does not name go as without "/d"; "/m" says so itself.
+void SayTruncated(RunState& run, const std::string& path) {
+  run.WriteMessage(
+      "Каталог \"" + path +
+      "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
+}
+
 }  // namespace
 
 Failure CompareListing(RunState& run, const std::string& path,
@@ -131,9 +154,7 @@ Failure CompareListing(RunState& run, const std::string& path,
   }
   // The files it does not name go as without "/d"; "/m" says so itself, as it deletes nothing.
   if (listing->received == Received::kTruncated && !run.options.Mirror) {
-    run.WriteMessage(
-        "Каталог \"" + run.ftp().RemoteDir +
-        "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
+    SayTruncated(run, run.ftp().RemoteDir);
   }
   CompleteRemoteTimes(run, files, told, &remote);
   // Times lost with the connection are asked again on the next one ("/r"), not taken as none.
@@ -144,14 +165,7 @@ Failure CompareListing(RunState& run, const std::string& path,
   }
   // The time given last went along with the listing: how it went counts for this comparison.
   SettleRemoteTime(run, false);
-  changed->clear();
-  for (const ListingEntry& entry : files) {
-    if (ServerHolds(run, remote, entry)) {
-      ++run.shared.FilesUnchanged;
-    } else {
-      changed->push_back(entry);
-    }
-  }
+  Judge(run, remote, files, changed);
   return Failure();
 }
 
@@ -164,8 +178,7 @@ bool CompareAway(RunState& run, DirectoryListing& known, const std::vector<Listi
   RemoteDirectory& remote = known.files;
   // Only a connection in the directory can ask for a time that did not come along, or learn
   // whether the server sets times.
-  const bool may_probe =
-      !run.shared.TimesKnown && run.shared.Times != TimeRule::kNotEarlier && !run.options.DryRun;
+  const bool may_probe = MayProbeTimes(run);
   for (std::size_t i = 0; i < files.size(); ++i) {
     auto found = remote.find(files[i].name);
     if (found == remote.end()) continue;
@@ -180,18 +193,9 @@ bool CompareAway(RunState& run, DirectoryListing& known, const std::vector<Listi
     }
   }
   if (known.received == Received::kTruncated && !run.options.Mirror) {
-    run.WriteMessage(
-        "Каталог \"" + known.path +
-        "\" на сервере прочитан не полностью: файлы, которых нет в списке, отправляются");
+    SayTruncated(run, known.path);
   }
-  changed->clear();
-  for (const ListingEntry& entry : files) {
-    if (ServerHolds(run, remote, entry)) {
-      ++run.shared.FilesUnchanged;
-    } else {
-      changed->push_back(entry);
-    }
-  }
+  Judge(run, remote, files, changed);
   listing->entries = std::move(remote);
   listing->received = known.received;
   return true;
